@@ -1,0 +1,45 @@
+# The two front-door commands, and the rest of the project's chores.
+#   make demo         build, then run the bundled loopback worksheet on the card simulator
+#   make test         build and run every test suite under Wine
+#   make bench        measure the data path and start-up
+#   make screenshots  render the dialogs to docs/*.png
+#   make format       clang-format the sources
+BUILD ?= build
+JOBS ?= 2
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+.PHONY: all setup configure build test demo bench screenshots fuzz format clean
+
+all: build
+
+setup:
+	@scripts/setup
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake $(CMAKE_FLAGS)
+
+configure: setup $(BUILD)/CMakeCache.txt
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	scripts/wine-run --session ctest --test-dir $(BUILD) --output-on-failure
+
+demo: build
+	scripts/demo $(BUILD)
+
+bench: build
+	scripts/bench $(BUILD)
+
+screenshots: build
+	scripts/screenshots $(BUILD)
+
+fuzz: build
+	scripts/wine-run $(BUILD)/bin/orvik_fuzz.exe --steps=100000
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD)
