@@ -18,16 +18,15 @@ struct CallBinding {
     const char* name;
     size_t offset;
 };
-#define BIND(field) {#field, offsetof(HostCalls, field)}
+#define BIND(field)                                                                                \
+    { #field, offsetof(HostCalls, field) }
 static const CallBinding kCallBindings[] = {
-    BIND(NewMemAlloc),           BIND(NewDoMemFree),
-    BIND(DefineDllModule),       BIND(DefineDllVariable),
-    BIND(RegisterModuleClass),   BIND(RegisterMenuEntry),
-    BIND(PerformDefaultAction),  BIND(GetCurrentOutputBlock),
-    BIND(NewReleaseOutputBlock), BIND(GetInputBlock),
-    BIND(NewReleaseInputBlock),  BIND(ChangeModuleSize),
-    BIND(ShowWarning),           BIND(StopExperiment),
-    BIND(CreateStackedFontIndirect), BIND(DeleteStackedObject),
+    BIND(NewMemAlloc),          BIND(NewDoMemFree),          BIND(DefineDllModule),
+    BIND(DefineDllVariable),    BIND(RegisterModuleClass),   BIND(RegisterMenuEntry),
+    BIND(PerformDefaultAction), BIND(GetCurrentOutputBlock), BIND(NewReleaseOutputBlock),
+    BIND(GetInputBlock),        BIND(NewReleaseInputBlock),  BIND(ChangeModuleSize),
+    BIND(ShowWarning),          BIND(StopExperiment),        BIND(CreateStackedFontIndirect),
+    BIND(DeleteStackedObject),
 };
 #undef BIND
 
@@ -124,7 +123,8 @@ HMENU HostMainMenu(void) {
 }
 
 ModuleRecord* CurrentModule(void) {
-    ModuleRecord* const* pointer = reinterpret_cast<ModuleRecord* const*>(VariableNamed("&CurrentModulePtr"));
+    ModuleRecord* const* pointer =
+        reinterpret_cast<ModuleRecord* const*>(VariableNamed("&CurrentModulePtr"));
     return pointer ? *pointer : nullptr;
 }
 

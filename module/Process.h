@@ -8,7 +8,16 @@
 
 LONG WINAPI ModuleProcess(void* moduleRecord);
 
+/* A failing port read or write is reported once per module and run; a start
+   forgets what the module reported before. */
+void ForgetPassFailures(const ModuleRecord* module);
+
 /* The one source of time for pacing: GetTickCount unless a test sets another. */
 typedef DWORD (*TickSource)(void);
-void SetTickSource(TickSource source); /* 0 restores GetTickCount */
+void SetTickSource(TickSource source); /* null restores GetTickCount */
 DWORD TickNow(void);
+
+/* Milliseconds after the start tick at which a channel that has produced
+   sampleCount samples is due, in 32-bit wrap-around arithmetic. A rate that is
+   not a finite non-negative number makes every block due at once. */
+DWORD DueOffset(DWORD sampleCount, double millisecondsPerSample);

@@ -1,0 +1,193 @@
+/*
+ * The per-cycle passes the host runs while an experiment goes on. An input
+ * module reads its port in a burst to fill one block per channel and hands each
+ * block on once the tick count reaches the block's end; an output module writes
+ * every incoming sample's bits to its port at once. Nothing here allocates: the
+ * buffers are obtained at experiment start.
+ */
+#include "module/Process.h"
+
+#include "card/DeviceTable.h"
+#include "card/Driver.h"
+#include "host/HostServices.h"
+#include "module/OutputBuffer.h"
+
+#include <cmath>
+#include <cstdio>
+
+#define PROCESS_SOURCE        "Process"
+#define LEVEL_HIGH            5.0f
+#define LEVEL_LOW             0.0f
+#define ANIMATION_LAST        10
+#define ANIMATION_WRAPPED     (-9)
+#define WARNING_TEXT_BYTES    128u
+#define MAX_REPORTING_MODULES 64u
+
+static TickSource s_tickSource;
+
+/* Modules that have reported a failing port access in the current run. */
+static const ModuleRecord* s_reported[MAX_REPORTING_MODULES];
+
+static DWORD SystemTick(void) {
+    return GetTickCount();
+}
+
+void SetTickSource(TickSource source) {
+    s_tickSource = source;
+}
+
+DWORD TickNow(void) {
+    return s_tickSource ? s_tickSource() : SystemTick();
+}
+
+void ForgetPassFailures(const ModuleRecord* module) {
+    for (const ModuleRecord*& slot : s_reported) {
+        if (slot == module)
+            slot = nullptr;
+    }
+}
+
+/* Records the module as having reported; 1 the first time in a run. A full
+   table counts as reported: one more message box is worse than one fewer. */
+static int FirstFailureInRun(const ModuleRecord* module) {
+    const ModuleRecord** freeSlot = nullptr;
+    for (const ModuleRecord*& slot : s_reported) {
+        if (slot == module)
+            return 0;
+        if (!slot && !freeSlot)
+            freeSlot = &slot;
+    }
+    if (!freeSlot)
+        return 0;
+    *freeSlot = module;
+    return 1;
+}
+
+static void ReportPortFailure(const ModuleRecord* module, const char* format, unsigned socket) {
+    if (!FirstFailureInRun(module))
+        return;
+    Host().StopExperiment();
+    char text[WARNING_TEXT_BYTES];
+    snprintf(text, sizeof text, format, static_cast<int>(CardGetLastError(socket)), socket);
+    Host().ShowWarning("サンプリングエラー", text);
+}
+
+DWORD DueOffset(DWORD sampleCount, double millisecondsPerSample) {
+    if (!std::isfinite(millisecondsPerSample) || millisecondsPerSample < 0.0)
+        return 0;
+    double elapsed = std::trunc(static_cast<double>(sampleCount) * millisecondsPerSample);
+    return static_cast<DWORD>(static_cast<unsigned long long>(std::fmod(elapsed, 4294967296.0)));
+}
+
+static void AdvanceAnimation(ChannelState* state) {
+    state->animation += 1;
+    if (state->animation > ANIMATION_LAST)
+        state->animation = ANIMATION_WRAPPED;
+}
+
+static void FillBlock(const ModuleRecord* module, unsigned socket, DWORD port, unsigned bit,
+                      DataBlock* block, ChannelState* state) {
+    const volatile SharedVariables& shared = Shared();
+    double distance = shared.fGlobalMilliSecondsPerSample * 0.001;
+    DWORD samples = shared.uiGlobalBlockSize;
+    if (samples > MAX_BLOCK_SAMPLES)
+        samples = MAX_BLOCK_SAMPLES;
+    block->sampleDistance = distance;
+    block->startTime = static_cast<double>(state->sampleCount) * distance;
+    block->sampleCount = static_cast<WORD>(samples);
+
+    float* out = BlockSamples(block);
+    const unsigned mask = 1u << bit;
+    for (DWORD j = 0; j < samples; ++j) {
+        BYTE value = 0;
+        if (!CardInPort(socket, port, &value))
+            ReportPortFailure(
+                module, "データ入力に失敗しました\nエラーコード %d\nソケット番号 %d\n", socket);
+        out[j] = (value & mask) ? LEVEL_HIGH : LEVEL_LOW;
+    }
+    state->pending = 1;
+    state->sampleCount += samples;
+}
+
+static int BlockIsDue(const ChannelState* state) {
+    const volatile SharedVariables& shared = Shared();
+    DWORD due = shared.dwExperimentStartTimeTicks +
+                DueOffset(state->sampleCount, shared.fGlobalMilliSecondsPerSample);
+    /* The signed difference keeps working across the tick count's 49.7-day wrap. */
+    return static_cast<LONG>(TickNow() - due) >= 0;
+}
+
+static void AcquisitionPass(ModuleRecord* module, unsigned socket, DWORD port) {
+    if (module->enable == 0 || Shared().bExperimentIsPaused == 1)
+        return;
+    DWORD channels =
+        module->outputCount < CHANNEL_POSITIONS ? module->outputCount : CHANNEL_POSITIONS;
+    for (DWORD i = 0; i < channels; ++i) {
+        OutputChannel* channel = static_cast<OutputChannel*>(module->outputChannels[i]);
+        ChannelState* state = module->channelStates[i];
+        if (!channel || !state)
+            continue;
+        channel->passMark = 0;
+        if (!state->pending) {
+            DataBlock* block =
+                static_cast<DataBlock*>(Host().GetCurrentOutputBlock(module->outputChannels[i]));
+            if (block)
+                FillBlock(module, socket, port, i, block, state);
+        }
+        if (state->pending && Shared().bExperimentIsPaused == 0 && BlockIsDue(state)) {
+            Host().NewReleaseOutputBlock(module->outputChannels[i], PROCESS_SOURCE, 151);
+            state->pending = 0;
+            AdvanceAnimation(state);
+        }
+    }
+}
+
+static void WriteBlock(const ModuleRecord* module, unsigned socket, DWORD port, unsigned input,
+                       const DataBlock* block, BYTE* bytes, DWORD capacity) {
+    DWORD samples = block->sampleCount;
+    if (samples > Shared().uiGlobalBlockSize)
+        samples = Shared().uiGlobalBlockSize;
+    if (samples > capacity)
+        samples = capacity;
+    const float* in = BlockSamples(const_cast<DataBlock*>(block));
+    const BYTE mask = input < CHANNEL_POSITIONS ? static_cast<BYTE>(1u << input) : 0;
+    for (DWORD j = 0; j < samples; ++j) {
+        /* A sample that is not a number fails the comparison and clears its bit. */
+        if (in[j] >= LEVEL_HIGH)
+            bytes[j] = static_cast<BYTE>(bytes[j] | mask);
+        else
+            bytes[j] = static_cast<BYTE>(bytes[j] & ~mask);
+        if (!CardOutPort(socket, port, bytes[j]))
+            ReportPortFailure(
+                module, "データ出力に失敗しました\nエラーコード %d\nソケット番号 %d\n", socket);
+    }
+}
+
+static void OutputPass(ModuleRecord* module, unsigned socket, DWORD port) {
+    if (Shared().bExperimentIsPaused == 1)
+        return;
+    BYTE* bytes = OutputBufferBytes(module->settings);
+    if (!bytes)
+        return; /* not started, or the start was refused */
+    DWORD capacity = OutputBufferCapacity(module->settings);
+    for (DWORD i = 0; i < module->inputCount; ++i) {
+        const DataBlock* block = static_cast<const DataBlock*>(Host().GetInputBlock(module, i));
+        if (!block)
+            continue;
+        WriteBlock(module, socket, port, i, block, bytes, capacity);
+        Host().NewReleaseInputBlock(module, i, PROCESS_SOURCE, 268);
+    }
+}
+
+LONG WINAPI ModuleProcess(void* moduleRecord) {
+    ModuleRecord* module = static_cast<ModuleRecord*>(moduleRecord);
+    const ModuleSettings* settings = module ? module->settings : nullptr;
+    if (!settings || !IsValidSocketPort(settings->socket, settings->port))
+        return 1;
+    const DeviceEntry& card = DeviceTable()[settings->socket];
+    if (card.portIsOutput[settings->port])
+        OutputPass(module, settings->socket, settings->port);
+    else
+        AcquisitionPass(module, settings->socket, settings->port);
+    return 1;
+}
