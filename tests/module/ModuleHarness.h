@@ -1,0 +1,46 @@
+/*
+ * A reference host with the extension linked in, the card simulator behind it,
+ * and a controllable tick: what the module tests share.
+ */
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "host/HostAbi.h"
+#include "sim/card/SimCard.h"
+#include "sim/host/RefHost.h"
+
+#include <vector>
+
+struct TraceRow {
+    DWORD call;
+    DWORD socket;
+    DWORD port;
+    DWORD value;
+};
+
+/* The simulator's trace, without the result and flags columns. */
+std::vector<TraceRow> CardTrace(void);
+/* Only the rows of one call kind. */
+std::vector<TraceRow> CardTrace(DWORD call);
+void ExpectTrace(const std::vector<TraceRow>& actual, const TraceRow* expected, size_t count);
+
+/* The tick the passes see while a test runs. */
+extern DWORD g_fakeTick;
+
+class HostedExtension : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    /* A module as a loaded worksheet brings it back (event 105). */
+    RefModule* Restore(unsigned socket, unsigned port, DWORD inputs, DWORD outputs);
+    /* Starts a run at the fake tick with the rate given. */
+    void Start(double msPerSample, DWORD blockSize);
+
+    size_t Warnings(void) const;
+};
+
+/* Answers the next dialog that the extension opens by sending it a command
+   (IDOK or IDCANCEL) from a CBT hook, as a user's click would. */
+void AnswerNextDialog(WORD command);
