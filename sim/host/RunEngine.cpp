@@ -1,0 +1,445 @@
+/*
+ * The paced experiment run: real time drives it. Each round pumps the thread's
+ * messages (the card-removal notice reaches the extension this way), feeds the
+ * inputs of output modules from their patterns when a block is due, calls every
+ * process function, and shows one progress line. Input modules' released blocks
+ * and the fed blocks go to the recorder; the delay between a block's due tick
+ * and its release is measured. Pauses hold the clock: the start tick moves on by
+ * the pause, so sample times stay continuous.
+ */
+#include "sim/host/HostInternal.h"
+#include "sim/host/Recorder.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#define PROGRESS_EVERY_MS 250u
+
+static int s_active;
+static int s_stopRequested;
+static int s_pauseRequested;
+static int s_paused;
+static RunReport* s_report;
+static double s_lateSum;
+static std::vector<float> s_feed;
+
+void RefHost_DefaultRunOptions(RunOptions* options) {
+    std::memset(options, 0, sizeof *options);
+    options->millisecondsPerSample = RefHost_WorksheetRate();
+    options->blockSize = RefHost_WorksheetBlockSize();
+    options->seconds = 2.0;
+    options->pullSocket = -1;
+}
+
+void RefHost_RequestRunStop(void) {
+    s_stopRequested = 1;
+}
+
+void RefHost_RequestRunPause(int paused) {
+    s_pauseRequested = paused ? 1 : 0;
+}
+
+int RefHost_RunPaused(void) {
+    return s_paused;
+}
+
+int RefHost_RunActive(void) {
+    return s_active;
+}
+
+const RunReport* RefHost_RunProgress(void) {
+    return s_report;
+}
+
+const char* RefHost_RunEndText(RunEnd end) {
+    switch (end) {
+    case RUN_REFUSED:
+        return "a module refused the start";
+    case RUN_DURATION:
+        return "the time was up";
+    case RUN_BLOCKS:
+        return "every channel moved its blocks";
+    case RUN_STOPPED_BY_MODULE:
+        return "the extension stopped the experiment";
+    case RUN_STOPPED_BY_USER:
+        return "stopped by the user";
+    }
+    return "?";
+}
+
+static int IsInputModule(const RefModule* module) {
+    return module->record.inputCount == 0 && module->record.outputCount > 0;
+}
+
+/* A channel name as stored, cut at its slot even when the slot lacks a terminator. */
+static void ChannelName(const RefModule* module, unsigned k, const char* fallback, char* name,
+                        size_t size) {
+    char slot[CHANNEL_NAME_SLOT + 1];
+    slot[0] = 0;
+    if (k < CHANNEL_POSITIONS && module->record.settings) {
+        std::memcpy(slot, module->record.settings->channelNames[k], CHANNEL_NAME_SLOT);
+        slot[CHANNEL_NAME_SLOT] = 0;
+    }
+    if (slot[0]) {
+        CopyText(name, slot, size);
+    } else {
+        std::snprintf(name, size, "%s%u", fallback, k);
+    }
+}
+
+/* The recorder channel of each fed input: module index * REF_MAX_INPUTS + input. */
+static std::vector<int> s_fedChannels;
+
+/* Input modules' outputs and output modules' inputs become recorder channels,
+   in module order, for modules that record. */
+static void DeclareChannels(void) {
+    Recorder_End();
+    Recorder_Begin();
+    size_t count = RefHost_ModuleCount();
+    s_fedChannels.assign(count * REF_MAX_INPUTS, -1);
+    for (size_t m = 0; m < count; ++m) {
+        RefModule* module = RefHost_Module(m);
+        char name[MODULE_NAME_BYTES + 1];
+        CopyText(name, module->record.name, sizeof name);
+        for (unsigned k = 0; k < MODULE_OUTPUT_SLOTS; ++k) {
+            module->outputs[k].recorderChannel = -1;
+        }
+        if (!module->recordOutputs) {
+            continue;
+        }
+        char channel[CHANNEL_NAME_SLOT + 8];
+        if (IsInputModule(module)) {
+            for (unsigned k = 0; k < module->record.outputCount && k < MODULE_OUTPUT_SLOTS; ++k) {
+                ChannelName(module, k, "out ", channel, sizeof channel);
+                module->outputs[k].recorderChannel = Recorder_AddChannel(name, channel);
+            }
+        } else {
+            for (unsigned i = 0; i < module->record.inputCount && i < REF_MAX_INPUTS; ++i) {
+                ChannelName(module, i, "in ", channel, sizeof channel);
+                s_fedChannels[m * REF_MAX_INPUTS + i] = Recorder_AddChannel(name, channel);
+            }
+        }
+    }
+}
+
+static void MeasureLateness(const DataBlock* block) {
+    if (!(block->sampleDistance > 0.0)) {
+        return;
+    }
+    double samplesAfter =
+        std::floor(block->startTime / block->sampleDistance + 0.5) + block->sampleCount;
+    double offset = samplesAfter * HostMillisecondsPerSample();
+    if (!std::isfinite(offset) || offset < 0.0 || offset > 4.0e9) {
+        return;
+    }
+    DWORD due = HostStartTicks() + static_cast<DWORD>(offset);
+    long late = static_cast<long>(static_cast<LONG>(RefHost_BlockReleaseTick(block) - due));
+    RunReport* report = s_report;
+    if (report->lateCount == 0 || late > report->lateMaxMs) {
+        report->lateMaxMs = late;
+    }
+    if (report->lateCount == 0 || late < report->lateMinMs) {
+        report->lateMinMs = late;
+    }
+    ++report->lateCount;
+    s_lateSum += late;
+    report->lateMeanMs = s_lateSum / static_cast<double>(report->lateCount);
+}
+
+static int RecordRelease(RefModule* module, UINT output, DataBlock* block) {
+    ++s_report->blocksReleased;
+    s_report->samplesReleased += block->sampleCount;
+    MeasureLateness(block);
+    int channel = module->outputs[output].recorderChannel;
+    if (channel >= 0) {
+        Recorder_AddBlock(channel, block->startTime, block->sampleDistance, BlockSamples(block),
+                          block->sampleCount);
+    }
+    return 0; /* a run keeps no blocks; the recorder has them */
+}
+
+static void ResetInputs(RefModule* module) {
+    for (unsigned i = 0; i < REF_MAX_INPUTS; ++i) {
+        RefInput& input = module->inputs[i];
+        for (size_t b = 0; b < input.queue.size(); ++b) {
+            FreeHostBlock(input.queue[b]);
+        }
+        input.queue.clear();
+        input.frontHandedOut = 0;
+        input.consumed = 0;
+        input.samplesQueued = 0;
+    }
+}
+
+/* One block for input i when the previous one was taken and its time has come. */
+static void FeedInput(size_t m, RefModule* module, UINT i, DWORD now) {
+    RefInput& input = module->inputs[i];
+    if (!input.queue.empty()) {
+        return;
+    }
+    double offset = static_cast<double>(input.samplesQueued) * HostMillisecondsPerSample();
+    if (std::isfinite(offset) && offset >= 0.0 && offset < 4.0e9) {
+        DWORD due = HostStartTicks() + static_cast<DWORD>(offset);
+        if (static_cast<LONG>(now - due) < 0) {
+            return;
+        }
+    }
+    DWORD size = HostBlockSize();
+    Pattern pattern;
+    if (size == 0 || size > 65535u || !RefHost_InputPattern(module, i, &pattern)) {
+        return;
+    }
+    s_feed.resize(size);
+    for (DWORD j = 0; j < size; ++j) {
+        s_feed[j] = Pattern_Value(&pattern, input.samplesQueued + j);
+    }
+    double start = static_cast<double>(input.samplesQueued) * HostMillisecondsPerSample() * 0.001;
+    if (!RefHost_QueueInputBlock(module, i, s_feed.data(), size)) {
+        return;
+    }
+    ++s_report->blocksFed;
+    s_report->samplesFed += size;
+    int channel = s_fedChannels[m * REF_MAX_INPUTS + i];
+    if (channel >= 0) {
+        Recorder_AddBlock(channel, start, HostMillisecondsPerSample() * 0.001, s_feed.data(), size);
+    }
+}
+
+static void FeedAll(DWORD now) {
+    for (size_t m = 0; m < RefHost_ModuleCount(); ++m) {
+        RefModule* module = RefHost_Module(m);
+        for (UINT i = 0; i < module->record.inputCount && i < REF_MAX_INPUTS; ++i) {
+            FeedInput(m, module, i, now);
+        }
+    }
+}
+
+static unsigned long long TakenBlocks(void) {
+    unsigned long long taken = 0;
+    for (size_t m = 0; m < RefHost_ModuleCount(); ++m) {
+        RefModule* module = RefHost_Module(m);
+        for (UINT i = 0; i < REF_MAX_INPUTS; ++i) {
+            taken += module->inputs[i].consumed;
+        }
+    }
+    return taken;
+}
+
+/* Every channel of every module has moved at least blocks blocks. */
+static int BlocksDone(unsigned long blocks) {
+    for (size_t m = 0; m < RefHost_ModuleCount(); ++m) {
+        RefModule* module = RefHost_Module(m);
+        for (UINT k = 0;
+             IsInputModule(module) && k < module->record.outputCount && k < MODULE_OUTPUT_SLOTS;
+             ++k) {
+            if (module->outputs[k].releasedTotal < blocks) {
+                return 0;
+            }
+        }
+        for (UINT i = 0; i < module->record.inputCount && i < REF_MAX_INPUTS; ++i) {
+            if (module->inputs[i].consumed < blocks) {
+                return 0;
+            }
+        }
+    }
+    return 1;
+}
+
+static int PumpMessages(void) {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return 0;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return 1;
+}
+
+static unsigned ChannelsReleasing(void) {
+    unsigned channels = 0;
+    for (size_t m = 0; m < RefHost_ModuleCount(); ++m) {
+        RefModule* module = RefHost_Module(m);
+        if (IsInputModule(module)) {
+            channels += module->record.outputCount;
+        }
+    }
+    return channels;
+}
+
+static void ShowProgress(const RunReport* report, double seconds, int paused) {
+    unsigned channels = ChannelsReleasing();
+    double perChannel = seconds > 0.0 && channels > 0
+                            ? static_cast<double>(report->samplesReleased) / channels / seconds
+                            : 0.0;
+    std::printf("\r%7.2f s  blocks in %llu out %llu  %.0f samples/s per channel  late avg %.1f "
+                "max %ld ms%s   ",
+                seconds, report->blocksReleased, report->blocksTaken, perChannel,
+                report->lateMeanMs, report->lateMaxMs, paused ? "  (paused)" : "");
+    std::fflush(stdout);
+}
+
+static void PullCard(int socket) {
+    const SimCalls* sim = SimLink();
+    if (sim && socket >= 0) {
+        sim->SimCard_Pull(static_cast<DWORD>(socket));
+    }
+}
+
+struct RunClock {
+    DWORD startTick;
+    DWORD pausedMs;
+    DWORD pauseBegan;
+};
+
+static double RunningSeconds(const RunClock& clock, DWORD now) {
+    DWORD paused = clock.pausedMs + (s_paused ? now - clock.pauseBegan : 0u);
+    return static_cast<double>(now - clock.startTick - paused) / 1000.0;
+}
+
+static void FollowPauseRequest(RunClock* clock, DWORD now) {
+    if (s_pauseRequested == s_paused) {
+        return;
+    }
+    s_paused = s_pauseRequested;
+    RefHost_SetPaused(s_paused);
+    if (s_paused) {
+        clock->pauseBegan = now;
+    } else {
+        DWORD held = now - clock->pauseBegan;
+        clock->pausedMs += held;
+        ShiftStartTicks(held);
+    }
+}
+
+static int RunEnded(const RunOptions* options, double seconds, RunEnd* end) {
+    if (RefHost_StopRequested()) {
+        *end = RUN_STOPPED_BY_MODULE;
+    } else if (s_stopRequested) {
+        *end = RUN_STOPPED_BY_USER;
+    } else if (options->blocks > 0 && BlocksDone(options->blocks)) {
+        *end = RUN_BLOCKS;
+    } else if (options->seconds > 0.0 && seconds >= options->seconds) {
+        *end = RUN_DURATION;
+    } else {
+        return 0;
+    }
+    return 1;
+}
+
+/* Pauses and card pulls the options schedule, once each. */
+struct Schedule {
+    int pulled;
+    int pauseDone;
+    DWORD pauseEnds;
+};
+
+static void FollowSchedule(const RunOptions* options, Schedule* schedule, double seconds,
+                           DWORD now) {
+    if (options->pullSocket >= 0 && !schedule->pulled && seconds >= options->pullAtSeconds) {
+        schedule->pulled = 1;
+        PullCard(options->pullSocket);
+    }
+    if (options->pauseAtSeconds > 0.0 && !schedule->pauseDone && !s_paused &&
+        seconds >= options->pauseAtSeconds) {
+        schedule->pauseDone = 1;
+        schedule->pauseEnds = now + static_cast<DWORD>(options->pauseSeconds * 1000.0);
+        s_pauseRequested = 1;
+    } else if (schedule->pauseDone && s_paused && schedule->pauseEnds != 0 &&
+               static_cast<LONG>(now - schedule->pauseEnds) >= 0) {
+        schedule->pauseEnds = 0;
+        s_pauseRequested = 0;
+    }
+}
+
+static void RunRounds(const RunOptions* options, RunReport* report) {
+    RunClock clock = {GetTickCount(), 0, 0};
+    Schedule schedule = {0, 0, 0};
+    DWORD lastProgress = clock.startTick;
+    for (;;) {
+        if (!PumpMessages()) {
+            s_stopRequested = 1;
+        }
+        DWORD now = GetTickCount();
+        FollowSchedule(options, &schedule, RunningSeconds(clock, now), now);
+        FollowPauseRequest(&clock, now);
+        double seconds = RunningSeconds(clock, now);
+        report->seconds = seconds;
+        if (RunEnded(options, seconds, &report->end)) {
+            break;
+        }
+        unsigned long long before = report->blocksReleased + report->blocksFed;
+        if (!s_paused) {
+            FeedAll(now);
+            RefHost_ProcessAll();
+            report->blocksTaken = TakenBlocks();
+        }
+        if (options->progress && now - lastProgress >= PROGRESS_EVERY_MS) {
+            lastProgress = now;
+            ShowProgress(report, seconds, s_paused);
+        }
+        if (report->blocksReleased + report->blocksFed == before) {
+            Sleep(1);
+        }
+    }
+    if (options->progress) {
+        ShowProgress(report, report->seconds, 0);
+        std::printf("\n");
+    }
+}
+
+int RefHost_Run(const RunOptions* options, RunReport* report) {
+    std::memset(report, 0, sizeof *report);
+    if (s_active || RefHost_ExperimentRunning()) {
+        report->end = RUN_REFUSED;
+        return 0;
+    }
+    s_active = 1;
+    s_stopRequested = 0;
+    s_pauseRequested = 0;
+    s_paused = 0;
+    s_report = report;
+    s_lateSum = 0.0;
+    int journaled = JournalBlockCalls();
+    SetJournalBlockCalls(0);
+    for (size_t m = 0; m < RefHost_ModuleCount(); ++m) {
+        ResetInputs(RefHost_Module(m));
+    }
+    DeclareChannels();
+    ReleaseObserver previous = CurrentReleaseObserver();
+    SetReleaseObserver(RecordRelease);
+    int started = RefHost_StartExperiment(options->millisecondsPerSample, options->blockSize);
+    if (started) {
+        Loopback_Begin();
+        RunRounds(options, report);
+        Loopback_End();
+        RefHost_StopExperiment();
+    } else {
+        report->end = RUN_REFUSED;
+    }
+    for (size_t m = 0; m < RefHost_ModuleCount(); ++m) {
+        ResetInputs(RefHost_Module(m));
+    }
+    SetReleaseObserver(previous);
+    SetJournalBlockCalls(journaled);
+    s_paused = 0;
+    s_active = 0;
+    s_report = nullptr;
+    return started;
+}
+
+void RefHost_PrintRunReport(FILE* out, const RunReport* report) {
+    std::fprintf(out, "run: %s after %.2f s\n", RefHost_RunEndText(report->end), report->seconds);
+    std::fprintf(out, "  input modules released %llu blocks (%llu samples)\n",
+                 report->blocksReleased, report->samplesReleased);
+    std::fprintf(out, "  output modules took %llu of %llu blocks fed (%llu samples fed)\n",
+                 report->blocksTaken, report->blocksFed, report->samplesFed);
+    if (report->lateCount > 0) {
+        std::fprintf(out,
+                     "  release after due: mean %.2f ms, min %ld ms, max %ld ms (%llu blocks)\n",
+                     report->lateMeanMs, report->lateMinMs, report->lateMaxMs, report->lateCount);
+    }
+}
