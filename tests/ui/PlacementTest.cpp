@@ -1,0 +1,270 @@
+/*
+ * Dialog placement over the host window, the cached normal-weight dialog font
+ * and the About box.
+ */
+#include <gtest/gtest.h>
+
+#include "extension/Library.h"
+#include "resources/ResourceIds.h"
+#include "sim/host/RefHost.h"
+#include "tests/ui/UiTestSupport.h"
+#include "ui/Placement.h"
+
+#include <cstring>
+#include <map>
+
+/* ---- Position arithmetic ------------------------------------------------------------ */
+
+struct PlacementCase {
+    const char* name;
+    RECT reference; /* on screen */
+    SIZE dialog;
+    SIZE screen;
+    POINT expected;
+};
+
+TEST(DialogPosition, CentresOverTheReferenceAndKeepsToThePrimaryScreen) {
+    static const PlacementCase kCases[] = {
+        {"centred", {100, 50, 900, 650}, {400, 300}, {1024, 768}, {300, 200}},
+        {"past the right edge", {800, 0, 1400, 400}, {400, 300}, {1024, 768}, {624, 50}},
+        {"monitor left of the primary", {-1000, 100, -200, 700}, {400, 300}, {1024, 768},
+         {0, 250}},
+        {"monitor above the primary", {0, -900, 800, -300}, {400, 300}, {1024, 768}, {200, 0}},
+        {"past the bottom edge", {0, 600, 800, 1000}, {400, 300}, {1024, 768}, {200, 468}},
+        {"wider than the screen", {0, 0, 1024, 768}, {1200, 300}, {1024, 768}, {0, 234}},
+        {"larger than the screen both ways", {0, 0, 1024, 768}, {1200, 900}, {1024, 768},
+         {0, 0}},
+        {"odd reference width", {0, 0, 801, 600}, {400, 300}, {1024, 768}, {200, 150}},
+        {"odd dialog width", {0, 0, 800, 600}, {401, 301}, {1024, 768}, {200, 150}},
+        {"desktop from the origin", {0, 0, 1280, 1024}, {300, 200}, {1280, 1024}, {490, 412}},
+    };
+    for (const PlacementCase& test : kCases) {
+        SCOPED_TRACE(test.name);
+        POINT at = ComputeDialogPosition(test.dialog, test.reference, test.screen);
+        EXPECT_EQ(test.expected.x, at.x);
+        EXPECT_EQ(test.expected.y, at.y);
+    }
+}
+
+/* ---- Modeless copies of the templates ------------------------------------------------- */
+
+static INT_PTR CALLBACK PassiveDialogProc(HWND, UINT message, WPARAM, LPARAM) {
+    return message == WM_INITDIALOG;
+}
+
+struct ModelessDialog {
+    explicit ModelessDialog(const char* templateName)
+        : window(CreateDialogParamA(LibraryInstance(), templateName, RefHost_MainWindow(),
+                                    PassiveDialogProc, 0)) {}
+    ~ModelessDialog() {
+        DestroyWindow(window);
+    }
+    ModelessDialog(const ModelessDialog&) = delete;
+    ModelessDialog& operator=(const ModelessDialog&) = delete;
+    HWND window;
+};
+
+static SIZE WindowSize(HWND window) {
+    RECT rectangle;
+    GetWindowRect(window, &rectangle);
+    SIZE size = {rectangle.right - rectangle.left, rectangle.bottom - rectangle.top};
+    return size;
+}
+
+TEST(DialogPlacement, MovesTheDialogOverTheReferenceClientArea) {
+    HWND reference = CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE, 100, 50, 800, 600,
+                                     nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    ModelessDialog dialog("ABOUT");
+    ASSERT_NE(nullptr, dialog.window);
+    SIZE size = WindowSize(dialog.window);
+
+    PlaceDialog(dialog.window, reference);
+    RECT placed;
+    GetWindowRect(dialog.window, &placed);
+    EXPECT_EQ(100 + 400 - size.cx / 2, placed.left);
+    EXPECT_EQ(50 + 300 - size.cy / 2, placed.top);
+    EXPECT_EQ(size.cx, placed.right - placed.left);
+    EXPECT_EQ(size.cy, placed.bottom - placed.top);
+    DestroyWindow(reference);
+
+    RECT desktop;
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    PlaceDialog(dialog.window, nullptr);
+    GetWindowRect(dialog.window, &placed);
+    EXPECT_EQ((desktop.right - desktop.left) / 2 - size.cx / 2, placed.left);
+    EXPECT_EQ((desktop.bottom - desktop.top) / 2 - size.cy / 2, placed.top);
+}
+
+/* ---- Font ---------------------------------------------------------------------------------- */
+
+static std::map<HWND, WNDPROC> s_childProcs;
+static std::map<HWND, std::vector<Message>> s_fontsSet;
+
+static LRESULT CALLBACK FontRecorder(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_SETFONT)
+        s_fontsSet[window].push_back({message, wParam, lParam});
+    return CallWindowProcA(s_childProcs[window], window, message, wParam, lParam);
+}
+
+static BOOL CALLBACK RecordFonts(HWND child, LPARAM) {
+    if (!s_childProcs.count(child))
+        s_childProcs[child] = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrA(child, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FontRecorder)));
+    return TRUE;
+}
+
+static std::string ClassOf(HWND window) {
+    char name[100] = "";
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+static int KeepsTemplateFont(const std::string& className) {
+    return lstrcmpiA(className.c_str(), "EDIT") == 0 ||
+           lstrcmpiA(className.c_str(), "LISTBOX") == 0 ||
+           lstrcmpiA(className.c_str(), "COMBOBOX") == 0;
+}
+
+/* A class of the test program that carries one of the excluded names in a
+   mixed case, as a window of its own (not the system class). */
+#define MIXED_CASE_CLASS "cOmBoBoX"
+
+static HWND CreateMixedCaseChild(HWND parent) {
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = MIXED_CASE_CLASS;
+    RegisterClassA(&windowClass);
+    return CreateWindowExA(0, MIXED_CASE_CLASS, "", WS_CHILD, 0, 0, 10, 10, parent, nullptr,
+                           GetModuleHandleA(nullptr), nullptr);
+}
+
+class DialogFontTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        ReleaseDialogFont(); /* start without a cached font */
+        RefHost_ClearJournal();
+        s_fontsSet.clear();
+    }
+    void TearDown() override {
+        for (auto& child : s_childProcs)
+            if (IsWindow(child.first))
+                SetWindowLongPtrA(child.first, GWLP_WNDPROC,
+                                  reinterpret_cast<LONG_PTR>(child.second));
+        s_childProcs.clear();
+    }
+};
+
+TEST_F(DialogFontTest, StaticsAndButtonsGetIt_EditsAndListsKeepTheirs) {
+    ModelessDialog dialog("DEV_SEL");
+    ASSERT_NE(nullptr, dialog.window);
+    HWND radio = GetDlgItem(dialog.window, IDC_DIR_INPUT);
+    HWND grandchild = CreateWindowExA(0, "BUTTON", "x", WS_CHILD, 0, 0, 5, 5, radio, nullptr,
+                                      GetModuleHandleA(nullptr), nullptr);
+    HWND custom = CreateWindowExA(0, "OLM:CONTROLKANAL", "", WS_CHILD, 0, 0, 5, 5, dialog.window,
+                                  nullptr, LibraryInstance(), nullptr);
+    HWND mixedCase = CreateMixedCaseChild(dialog.window);
+    ASSERT_EQ(MIXED_CASE_CLASS, ClassOf(mixedCase));
+    EnumChildWindows(dialog.window, RecordFonts, 0);
+
+    PlaceDialog(dialog.window, RefHost_MainWindow());
+
+    ASSERT_EQ(1u, HostCalls("CreateStackedFontIndirect"));
+    HFONT made = reinterpret_cast<HFONT>(HostCall("CreateStackedFontIndirect", 0)->value);
+    ASSERT_NE(nullptr, made);
+    size_t kept = 0, given = 0;
+    for (auto& child : s_childProcs) {
+        std::string className = ClassOf(child.first);
+        SCOPED_TRACE(className);
+        if (KeepsTemplateFont(className)) {
+            EXPECT_NO_MESSAGES(s_fontsSet[child.first]);
+            ++kept;
+        } else {
+            const Message expected[] = {{WM_SETFONT, reinterpret_cast<WPARAM>(made), 0}};
+            EXPECT_SEQUENCE(s_fontsSet[child.first], expected);
+            ++given;
+        }
+    }
+    EXPECT_EQ(6u, kept) << "three edits, the list, the combo box and its mixed-case namesake";
+    EXPECT_GE(given, 12u);
+    EXPECT_EQ(1u, s_fontsSet.count(grandchild));
+    EXPECT_EQ(1u, s_fontsSet.count(custom));
+    DestroyWindow(mixedCase);
+    UnregisterClassA(MIXED_CASE_CLASS, GetModuleHandleA(nullptr));
+}
+
+TEST_F(DialogFontTest, IsANormalWeightCopyOfTheDialogFont) {
+    ModelessDialog dialog("DK08_SET");
+    ASSERT_NE(nullptr, dialog.window);
+    LOGFONTA template_ = {}, made = {};
+    GetObjectA(reinterpret_cast<HFONT>(SendMessageA(dialog.window, WM_GETFONT, 0, 0)),
+               sizeof template_, &template_);
+    PlaceDialog(dialog.window, nullptr);
+    ASSERT_EQ(1u, HostCalls("CreateStackedFontIndirect"));
+    GetObjectA(reinterpret_cast<HFONT>(HostCall("CreateStackedFontIndirect", 0)->value),
+               sizeof made, &made);
+    EXPECT_EQ(400, made.lfWeight);
+    EXPECT_EQ(template_.lfHeight, made.lfHeight);
+    EXPECT_EQ(template_.lfCharSet, made.lfCharSet);
+    EXPECT_STREQ(template_.lfFaceName, made.lfFaceName);
+    EXPECT_STREQ("ＭＳ ゴシック", made.lfFaceName);
+}
+
+TEST_F(DialogFontTest, IsMadeOnceAndReleasedOnce) {
+    HFONT first = nullptr;
+    for (const char* name : {"DEV_SEL", "ABOUT"}) {
+        SCOPED_TRACE(name);
+        ModelessDialog dialog(name);
+        s_fontsSet.clear();
+        EnumChildWindows(dialog.window, RecordFonts, 0);
+        PlaceDialog(dialog.window, nullptr);
+        HWND ok = GetDlgItem(dialog.window, IDOK);
+        ASSERT_EQ(1u, s_fontsSet[ok].size());
+        HFONT given = reinterpret_cast<HFONT>(s_fontsSet[ok][0].wParam);
+        if (!first)
+            first = given;
+        EXPECT_EQ(first, given) << "whatever the font of the dialog placed later";
+    }
+    EXPECT_EQ(1u, HostCalls("CreateStackedFontIndirect"));
+    EXPECT_EQ(1u, RefHost_OutstandingFonts());
+
+    ReleaseDialogFont();
+    ReleaseDialogFont();
+    EXPECT_EQ(1u, HostCalls("DeleteStackedObject"));
+    ASSERT_NE(nullptr, HostCall("DeleteStackedObject", 0));
+    EXPECT_EQ(reinterpret_cast<DWORD>(first), HostCall("DeleteStackedObject", 0)->value);
+    EXPECT_EQ(0u, RefHost_OutstandingFonts());
+}
+
+/* ---- About box ------------------------------------------------------------------------------ */
+
+TEST(AboutBox, ShowsTheVersionAndOnlyOkClosesIt) {
+    DialogDriver driver({[](HWND box) {
+        EXPECT_EQ("RZX-DK08 Module Version 2.00", ItemText(box, IDC_ABOUT_VERSION));
+        EXPECT_EQ("このﾓｼﾞｭｰﾙについて", [box] {
+            char caption[64] = "";
+            GetWindowTextA(box, caption, sizeof caption);
+            return std::string(caption);
+        }());
+
+        SendMessageA(box, WM_SYSCOMMAND, SC_CLOSE, 0);
+        EXPECT_TRUE(IsWindowVisible(box)) << "close box";
+        SendMessageA(box, WM_CLOSE, 0, 0);
+        EXPECT_TRUE(IsWindowVisible(box)) << "Alt+F4";
+        PressKey(box, VK_ESCAPE);
+        EXPECT_TRUE(IsWindowVisible(box)) << "Escape";
+        SendMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, 1), 0);
+        EXPECT_TRUE(IsWindowVisible(box)) << "command 1 with a notification code";
+        ClickButton(box, IDOK);
+    }});
+    RunAboutBox(RefHost_MainWindow());
+    EXPECT_EQ(1u, driver.Started());
+}
+
+TEST(AboutBox, EnterClosesIt) {
+    DialogDriver driver({[](HWND box) {
+        PressKey(box, VK_RETURN);
+    }});
+    RunAboutBox(RefHost_MainWindow());
+    EXPECT_EQ(1u, driver.Started());
+}
