@@ -19,27 +19,27 @@
 #define IDM_CREATE_MODULE 2951
 
 /* "DEV_SEL", the device selection dialog. */
-#define IDC_DEVICE_LIST  103
-#define IDC_IO_RANGE_1   1001
-#define IDC_IO_RANGE_2   1002
+#define IDC_DEVICE_LIST   103
+#define IDC_IO_RANGE_1    1001
+#define IDC_IO_RANGE_2    1002
 #define IDC_DEVICE_SOCKET 1011
-#define IDC_PORT_COMBO   1012
-#define IDC_DIR_INPUT    1045
-#define IDC_DIR_OUTPUT   1046
+#define IDC_PORT_COMBO    1012
+#define IDC_DIR_INPUT     1045
+#define IDC_DIR_OUTPUT    1046
 
 /* "DK08_SET", the module settings dialog. Channel button k is
    IDC_CHANNEL_FIRST + k for k = 0 to 15; only 0 to 7 are ever used. */
-#define IDC_STEP_LESS        23000
-#define IDC_STEP_MORE        23001
-#define IDC_CHANNEL_FIRST    23002
-#define IDC_MODULE_NAME      23018
-#define IDC_MODULE_DESC      23019
-#define IDC_SELECTED_NUMBER  23020
-#define IDC_CHANNEL_NAME     23021
-#define IDC_HELP_BUTTON      9
-#define IDC_VERSION_BUTTON   1006
-#define IDC_SETTINGS_SOCKET  1011
-#define IDC_SETTINGS_PORT    1044
+#define IDC_STEP_LESS       23000
+#define IDC_STEP_MORE       23001
+#define IDC_CHANNEL_FIRST   23002
+#define IDC_MODULE_NAME     23018
+#define IDC_MODULE_DESC     23019
+#define IDC_SELECTED_NUMBER 23020
+#define IDC_CHANNEL_NAME    23021
+#define IDC_HELP_BUTTON     9
+#define IDC_VERSION_BUTTON  1006
+#define IDC_SETTINGS_SOCKET 1011
+#define IDC_SETTINGS_PORT   1044
 
 /* "ABOUT". */
 #define IDC_ABOUT_VERSION 1007

@@ -10,8 +10,8 @@
 #include "extension/Library.h"
 #include "host/HostServices.h"
 
-#define CHANNEL_BUTTON_CLASS "OLM:CONTROLKANAL"
-#define STEP_BUTTON_CLASS    "OLM:CONTROLLESSMORE"
+#define CHANNEL_BUTTON_CLASS  "OLM:CONTROLKANAL"
+#define STEP_BUTTON_CLASS     "OLM:CONTROLLESSMORE"
 #define CHANNEL_BUTTON_WIDTH  22
 #define CHANNEL_BUTTON_HEIGHT 30
 #define STEP_BUTTON_WIDTH     24
@@ -80,7 +80,7 @@ static LRESULT ChannelButton_Notify(HWND button, UINT notification) {
     return 0;
 }
 
-/* Double clicks would let the user rename or toggle channels mid-run. */
+/* While an experiment runs a double click is swallowed, not passed on. */
 static LRESULT ChannelButton_OnDoubleClick(HWND button, UINT notification) {
     if (Shared().bExperimentIsRunning == 0)
         ChannelButton_Notify(button, notification);
@@ -98,8 +98,7 @@ static LRESULT ChannelButton_OnSetState(HWND button, WPARAM state) {
     return 0;
 }
 
-static LRESULT WINAPI ChannelButtonProc(HWND button, UINT message, WPARAM wParam,
-                                        LPARAM lParam) {
+static LRESULT WINAPI ChannelButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CREATE:
         return SizeToPicture(button, lParam, CHANNEL_BUTTON_WIDTH, CHANNEL_BUTTON_HEIGHT);

@@ -25,14 +25,14 @@
 #define LINE_SCRATCH_FREE_END 252
 #define MAXIMUM_CHANNELS      8u
 /* The edit takes 20 bytes, the slot keeps 19 and the terminator. */
-#define CHANNEL_NAME_LIMIT    20
-#define CHANNEL_NAME_BUFFER   20u
-#define MODULE_NAME_LIMIT     12
-#define MODULE_DESC_LIMIT     40
+#define CHANNEL_NAME_LIMIT  20
+#define CHANNEL_NAME_BUFFER 20u
+#define MODULE_NAME_LIMIT   12
+#define MODULE_DESC_LIMIT   40
 /* Large enough for anything the edits hold; the stored text is cut to its field. */
-#define EDIT_READ_BYTES       256u
-#define DIALOG_TEXT_BYTES     64u
-#define HELP_FILE             "Rzxdk08.hlp"
+#define EDIT_READ_BYTES   256u
+#define DIALOG_TEXT_BYTES 64u
+#define HELP_FILE         "Rzxdk08.hlp"
 
 static ModuleSettings* s_scratch;
 static unsigned s_channelCount;
@@ -343,8 +343,7 @@ static INT_PTR ChannelEditor_OnCommand(HWND dialog, WPARAM wParam) {
 
 /* Everything but initialisation needs the scratch copy; messages that arrive
    without one (after the dialog ended) are left to the dialog manager. */
-static INT_PTR CALLBACK ChannelEditorProc(HWND dialog, UINT message, WPARAM wParam,
-                                          LPARAM lParam) {
+static INT_PTR CALLBACK ChannelEditorProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG)
         return ChannelEditor_OnInitDialog(dialog);
     if (!s_scratch)
@@ -363,8 +362,7 @@ static INT_PTR CALLBACK ChannelEditorProc(HWND dialog, UINT message, WPARAM wPar
 }
 
 INT_PTR RunChannelEditor(HWND parent) {
-    INT_PTR result =
-        DialogBoxParamA(LibraryInstance(), "DK08_SET", parent, ChannelEditorProc, 0);
+    INT_PTR result = DialogBoxParamA(LibraryInstance(), "DK08_SET", parent, ChannelEditorProc, 0);
     /* A dialog ended by anything but OK or Cancel still gives its copy back. */
     if (s_scratch)
         FreeScratch(LINE_SCRATCH_FREE_END);

@@ -11,9 +11,9 @@
 #include "host/HostServices.h"
 #include "resources/ResourceIds.h"
 
-#define NORMAL_FONT_WEIGHT  400
-#define CLASS_NAME_BYTES    100
-#define VERSION_TEXT_BYTES  128
+#define NORMAL_FONT_WEIGHT 400
+#define CLASS_NAME_BYTES   100
+#define VERSION_TEXT_BYTES 128
 
 static HFONT s_dialogFont;
 static char s_className[CLASS_NAME_BYTES];

@@ -82,7 +82,8 @@ static int FocusIs(HWND dialog, int control) {
 
 typedef std::vector<WORD> States;
 
-/* ---- Fixture ---------------------------------------------------------------------------------- */
+/* ---- Fixture ----------------------------------------------------------------------------------
+ */
 
 class ChannelEditorTest : public testing::Test {
   protected:
@@ -159,7 +160,8 @@ class ChannelEditorTest : public testing::Test {
     size_t m_started = 0;
 };
 
-/* ---- Opening ------------------------------------------------------------------------------------ */
+/* ---- Opening ------------------------------------------------------------------------------------
+ */
 
 TEST_F(ChannelEditorTest, OpensOnTheModuleForThreeChannels) {
     ModuleSnapshot before = Snapshot(Record());
@@ -268,7 +270,8 @@ TEST_F(ChannelEditorTest, WhileRunningChannelsStillSelectAndOkKeepsTheCount) {
     EXPECT_STREQ("zwei", Slot(2));
 }
 
-/* ---- Channel selection ----------------------------------------------------------------------------- */
+/* ---- Channel selection
+ * ----------------------------------------------------------------------------- */
 
 TEST_F(ChannelEditorTest, SelectingAChannelKeepsTheNameTypedForThePrevious) {
     INT_PTR result = Run([](HWND dialog) {
@@ -315,7 +318,8 @@ TEST_F(ChannelEditorTest, ButtonDownFromAnotherWindowIsNotASelection) {
     });
 }
 
-/* ---- Less and more ----------------------------------------------------------------------------------- */
+/* ---- Less and more
+ * ----------------------------------------------------------------------------------- */
 
 TEST_F(ChannelEditorTest, LessAndMoreStopAtOneAndEight) {
     Record()->outputCount = 2;
@@ -397,7 +401,8 @@ TEST_F(ChannelEditorTest, ChannelsRemovedAndAddedAgainKeepTheirNames) {
     EXPECT_EQ((std::pair<long, long>{0, 5}), Resized());
 }
 
-/* ---- Copying a name to every channel ------------------------------------------------------------------- */
+/* ---- Copying a name to every channel
+ * ------------------------------------------------------------------- */
 
 TEST_F(ChannelEditorTest, CopyNameFollowsTheLastFocusedEdit) {
     static const struct {
@@ -433,7 +438,8 @@ TEST_F(ChannelEditorTest, CopyNameFollowsTheLastFocusedEdit) {
     }
 }
 
-/* ---- Text limits ------------------------------------------------------------------------------------------ */
+/* ---- Text limits
+ * ------------------------------------------------------------------------------------------ */
 
 TEST_F(ChannelEditorTest, StoredTextsAreCutToTheirFieldsOnCharacterBoundaries) {
     static const struct {
@@ -463,9 +469,9 @@ TEST_F(ChannelEditorTest, StoredTextsAreCutToTheirFieldsOnCharacterBoundaries) {
             Type(dialog, test.control, test.typed);
             ClickButton(dialog, IDOK);
         });
-        const char* stored = test.control == IDC_CHANNEL_NAME ? Slot(0)
+        const char* stored = test.control == IDC_CHANNEL_NAME  ? Slot(0)
                              : test.control == IDC_MODULE_NAME ? Record()->name
-                                                                : Record()->description;
+                                                               : Record()->description;
         EXPECT_STREQ(test.stored, stored);
     }
 }
@@ -478,12 +484,12 @@ TEST(Cp932Prefix, NeverEndsInALoneLeadByte) {
     } kCases[] = {
         {"abc", 4, "abc"},
         {"abcd", 4, "abc"},
-        {"ab漢", 4, "ab"},       /* the kanji would need bytes 2 and 3 of 3 */
+        {"ab漢", 4, "ab"}, /* the kanji would need bytes 2 and 3 of 3 */
         {"ab漢", 5, "ab漢"},
-        {"メモ", 4, "メ"},        /* メ's trail byte 0x81 looks like a lead byte */
-        {"\x81", 4, ""},         /* a lead byte with nothing after it */
+        {"メモ", 4, "メ"}, /* メ's trail byte 0x81 looks like a lead byte */
+        {"\x81", 4, ""},   /* a lead byte with nothing after it */
         {"a\x9F", 4, "a"},
-        {"ｱｲｳ", 3, "ｱｲ"},         /* half-width kana are single bytes */
+        {"ｱｲｳ", 3, "ｱｲ"}, /* half-width kana are single bytes */
         {"\xE0\x40\xFC\x40", 5, "\xE0\x40\xFC\x40"},
         {"", 1, ""},
     };
@@ -502,7 +508,8 @@ TEST(Cp932Prefix, NeverEndsInALoneLeadByte) {
     }
 }
 
-/* ---- OK, Cancel, close box ---------------------------------------------------------------------------------- */
+/* ---- OK, Cancel, close box
+ * ---------------------------------------------------------------------------------- */
 
 TEST_F(ChannelEditorTest, OkWritesBackResizesAndKeepsTheOutputBuffer) {
     static const struct {

@@ -30,23 +30,34 @@ static LRESULT CALLBACK PaintRecorder(HWND window, UINT message, WPARAM wParam, 
 
 class ControlTest : public testing::Test {
   protected:
+    /* One parent for the suite: a window that goes away costs Wine a wait for
+       the window manager when the display has none. */
+    static void SetUpTestSuite() {
+        s_parent = new RecordingParent;
+    }
+    static void TearDownTestSuite() {
+        delete s_parent;
+        s_parent = nullptr;
+    }
+
     void TearDown() override {
         RefHost_SetRunning(0);
         for (HWND control : m_controls)
             DestroyWindow(control);
+        m_parent.onCommand = nullptr;
+        m_parent.log.clear();
     }
 
     /* A control in the recording parent, painted, with the given state and
        nothing recorded yet. */
     HWND Create(const char* className, WORD state, int x = 10, int y = 10, int width = 11,
                 int height = 15) {
-        HWND control = CreateWindowExA(0, className, "", WS_CHILD | WS_VISIBLE, x, y, width,
-                                       height, m_parent.window,
-                                       reinterpret_cast<HMENU>(TEST_CONTROL_ID),
+        HWND control = CreateWindowExA(0, className, "", WS_CHILD | WS_VISIBLE, x, y, width, height,
+                                       m_parent.window, reinterpret_cast<HMENU>(TEST_CONTROL_ID),
                                        LibraryInstance(), nullptr);
         EXPECT_NE(nullptr, control);
-        s_original[control] = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(
-            control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PaintRecorder)));
+        s_original[control] = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PaintRecorder)));
         SendMessageA(control, CTLM_SETSTATE, state, 0);
         UpdateWindow(control);
         m_parent.Drain();
@@ -56,9 +67,12 @@ class ControlTest : public testing::Test {
         return control;
     }
 
-    RecordingParent m_parent;
+    static RecordingParent* s_parent;
+    RecordingParent& m_parent = *s_parent;
     std::vector<HWND> m_controls;
 };
+
+RecordingParent* ControlTest::s_parent;
 
 /* ---- Classes and sizes ------------------------------------------------------------ */
 
@@ -86,8 +100,8 @@ TEST_F(ControlTest, ClassesAreRegisteredForTheLibrary) {
 TEST_F(ControlTest, ControlsTakeThePictureSizeAtTheirPosition) {
     static const struct {
         const char* className;
-        int width, height;          /* asked for */
-        int wantWidth, wantHeight;  /* got */
+        int width, height;         /* asked for */
+        int wantWidth, wantHeight; /* got */
     } kSizes[] = {
         {kChannelClass, 11, 15, 22, 30},
         {kChannelClass, 60, 5, 22, 30},
@@ -96,9 +110,9 @@ TEST_F(ControlTest, ControlsTakeThePictureSizeAtTheirPosition) {
     };
     for (const auto& size : kSizes) {
         SCOPED_TRACE(size.className);
-        HWND control = CreateWindowExA(0, size.className, "", WS_CHILD, 17, 9, size.width,
-                                       size.height, m_parent.window, nullptr, LibraryInstance(),
-                                       nullptr);
+        HWND control =
+            CreateWindowExA(0, size.className, "", WS_CHILD, 17, 9, size.width, size.height,
+                            m_parent.window, nullptr, LibraryInstance(), nullptr);
         RECT rectangle;
         GetWindowRect(control, &rectangle);
         MapWindowPoints(nullptr, m_parent.window, reinterpret_cast<POINT*>(&rectangle), 2);
@@ -124,8 +138,7 @@ struct ChannelClickCase {
 
 TEST_F(ControlTest, ChannelButtonReportsClicksToItsParent) {
     static const ChannelClickCase kCases[] = {
-        {"left click", 0, {WM_LBUTTONDOWN, WM_LBUTTONUP}, 2,
-         {CTLN_LBUTTONDOWN, CTLN_LBUTTONUP}, 2},
+        {"left click", 0, {WM_LBUTTONDOWN, WM_LBUTTONUP}, 2, {CTLN_LBUTTONDOWN, CTLN_LBUTTONUP}, 2},
         {"left double click",
          0,
          {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP},
@@ -169,14 +182,6 @@ TEST_F(ControlTest, ChannelButtonReportsClicksToItsParent) {
         EXPECT_NE(button, GetFocus());
         RefHost_SetRunning(0);
     }
-}
-
-TEST_F(ControlTest, NotificationsCarryTheStateZeroExtended) {
-    HWND button = Create(kChannelClass, 0xFFFF);
-    SendMessageA(button, WM_LBUTTONDOWN, 0, 0);
-    m_parent.Drain();
-    const Message expected[] = {{CTLN_LBUTTONDOWN, reinterpret_cast<WPARAM>(button), 0xFFFF}};
-    EXPECT_SEQUENCE(m_parent.log, expected);
 }
 
 TEST_F(ControlTest, SetStateStoresTheLowWordAndRepaintsWithoutErasing) {
@@ -321,14 +326,6 @@ TEST_F(ControlTest, StateSetByTheParentDuringTheCommandStays) {
     EXPECT_EQ(STEP_LESS_DISABLED, ButtonState(button));
 }
 
-TEST_F(ControlTest, DeselectMeansNothingToAStepButton) {
-    HWND button = Create(kStepClass, STEP_MORE_ENABLED, 10, 10, 12, 16);
-    EXPECT_EQ(0, SendMessageA(button, CTLM_DESELECT, 0, 0));
-    EXPECT_EQ(STEP_MORE_ENABLED, ButtonState(button));
-    UpdateWindow(button);
-    EXPECT_NO_MESSAGES(s_paints);
-}
-
 /* ---- Real mouse input ------------------------------------------------------------------ */
 
 static void MouseAt(HWND control, DWORD flags) {
@@ -369,8 +366,7 @@ TEST_F(ControlTest, RealDoubleClicksFollowTheClassStyle) {
     HWND step = Create(kStepClass, STEP_MORE_ENABLED, 80, 20, 12, 16);
     Sleep(GetDoubleClickTime() + 50); /* not a continuation of the first double click */
     DoubleClickAt(step, m_parent);
-    const Message stepExpected[] = {{WM_COMMAND, CMD_STEP_MORE, 0},
-                                    {WM_COMMAND, CMD_STEP_MORE, 0}};
+    const Message stepExpected[] = {{WM_COMMAND, CMD_STEP_MORE, 0}, {WM_COMMAND, CMD_STEP_MORE, 0}};
     EXPECT_SEQUENCE(m_parent.log, stepExpected);
 }
 
@@ -426,11 +422,16 @@ struct PaintedState {
 };
 
 static const PaintedState kPaintedStates[] = {
-    {kChannelClass, ChannelButtonBitmaps, 0},      {kChannelClass, ChannelButtonBitmaps, 1},
-    {kChannelClass, ChannelButtonBitmaps, 2},      {kChannelClass, ChannelButtonBitmaps, 3},
-    {kStepClass, StepButtonBitmaps, STEP_LESS_DISABLED}, {kStepClass, StepButtonBitmaps, 1},
-    {kStepClass, StepButtonBitmaps, 2},            {kStepClass, StepButtonBitmaps, 3},
-    {kStepClass, StepButtonBitmaps, 4},            {kStepClass, StepButtonBitmaps, 5},
+    {kChannelClass, ChannelButtonBitmaps, 0},
+    {kChannelClass, ChannelButtonBitmaps, 1},
+    {kChannelClass, ChannelButtonBitmaps, 2},
+    {kChannelClass, ChannelButtonBitmaps, 3},
+    {kStepClass, StepButtonBitmaps, STEP_LESS_DISABLED},
+    {kStepClass, StepButtonBitmaps, 1},
+    {kStepClass, StepButtonBitmaps, 2},
+    {kStepClass, StepButtonBitmaps, 3},
+    {kStepClass, StepButtonBitmaps, 4},
+    {kStepClass, StepButtonBitmaps, 5},
 };
 
 TEST(StateBitmap, BlitCopiesTheWholeBitmapToTheOrigin) {

@@ -101,7 +101,8 @@ static int Checked(HWND dialog) {
     return IsDlgButtonChecked(dialog, IDC_DIR_OUTPUT) ? IDC_DIR_OUTPUT : 0;
 }
 
-/* ---- Tests ------------------------------------------------------------------------------------ */
+/* ---- Tests ------------------------------------------------------------------------------------
+ */
 
 TEST_F(DeviceSelectorTest, ListsCardsWithFreePortsByRowNumber) {
     INT_PTR result = Run([](HWND dialog) {
@@ -207,10 +208,7 @@ TEST_F(DeviceSelectorTest, CancelCloseBoxAndEscapeLeaveTheTable) {
     } kWaysOut[] = {
         {"cancel button", [](HWND dialog) { ClickButton(dialog, IDCANCEL); }},
         {"close box", [](HWND dialog) { SendMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }},
-        {"escape",
-         [](HWND dialog) {
-             PressKey(dialog, VK_ESCAPE);
-         }},
+        {"escape", [](HWND dialog) { PressKey(dialog, VK_ESCAPE); }},
     };
     for (const auto& way : kWaysOut) {
         SCOPED_TRACE(way.name);

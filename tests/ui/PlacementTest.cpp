@@ -27,13 +27,11 @@ TEST(DialogPosition, CentresOverTheReferenceAndKeepsToThePrimaryScreen) {
     static const PlacementCase kCases[] = {
         {"centred", {100, 50, 900, 650}, {400, 300}, {1024, 768}, {300, 200}},
         {"past the right edge", {800, 0, 1400, 400}, {400, 300}, {1024, 768}, {624, 50}},
-        {"monitor left of the primary", {-1000, 100, -200, 700}, {400, 300}, {1024, 768},
-         {0, 250}},
+        {"monitor left of the primary", {-1000, 100, -200, 700}, {400, 300}, {1024, 768}, {0, 250}},
         {"monitor above the primary", {0, -900, 800, -300}, {400, 300}, {1024, 768}, {200, 0}},
         {"past the bottom edge", {0, 600, 800, 1000}, {400, 300}, {1024, 768}, {200, 468}},
         {"wider than the screen", {0, 0, 1024, 768}, {1200, 300}, {1024, 768}, {0, 234}},
-        {"larger than the screen both ways", {0, 0, 1024, 768}, {1200, 900}, {1024, 768},
-         {0, 0}},
+        {"larger than the screen both ways", {0, 0, 1024, 768}, {1200, 900}, {1024, 768}, {0, 0}},
         {"odd reference width", {0, 0, 801, 600}, {400, 300}, {1024, 768}, {200, 150}},
         {"odd dialog width", {0, 0, 800, 600}, {401, 301}, {1024, 768}, {200, 150}},
         {"desktop from the origin", {0, 0, 1280, 1024}, {300, 200}, {1280, 1024}, {490, 412}},
@@ -196,17 +194,17 @@ TEST_F(DialogFontTest, StaticsAndButtonsGetIt_EditsAndListsKeepTheirs) {
 TEST_F(DialogFontTest, IsANormalWeightCopyOfTheDialogFont) {
     ModelessDialog dialog("DK08_SET");
     ASSERT_NE(nullptr, dialog.window);
-    LOGFONTA template_ = {}, made = {};
+    LOGFONTA original = {}, made = {};
     GetObjectA(reinterpret_cast<HFONT>(SendMessageA(dialog.window, WM_GETFONT, 0, 0)),
-               sizeof template_, &template_);
+               sizeof original, &original);
     PlaceDialog(dialog.window, nullptr);
     ASSERT_EQ(1u, HostCalls("CreateStackedFontIndirect"));
     GetObjectA(reinterpret_cast<HFONT>(HostCall("CreateStackedFontIndirect", 0)->value),
                sizeof made, &made);
     EXPECT_EQ(400, made.lfWeight);
-    EXPECT_EQ(template_.lfHeight, made.lfHeight);
-    EXPECT_EQ(template_.lfCharSet, made.lfCharSet);
-    EXPECT_STREQ(template_.lfFaceName, made.lfFaceName);
+    EXPECT_EQ(original.lfHeight, made.lfHeight);
+    EXPECT_EQ(original.lfCharSet, made.lfCharSet);
+    EXPECT_STREQ(original.lfFaceName, made.lfFaceName);
     EXPECT_STREQ("ＭＳ ゴシック", made.lfFaceName);
 }
 
@@ -262,9 +260,7 @@ TEST(AboutBox, ShowsTheVersionAndOnlyOkClosesIt) {
 }
 
 TEST(AboutBox, EnterClosesIt) {
-    DialogDriver driver({[](HWND box) {
-        PressKey(box, VK_RETURN);
-    }});
+    DialogDriver driver({[](HWND box) { PressKey(box, VK_RETURN); }});
     RunAboutBox(RefHost_MainWindow());
     EXPECT_EQ(1u, driver.Started());
 }

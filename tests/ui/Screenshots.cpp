@@ -22,8 +22,8 @@
 #include "sim/card/SimCard.h"
 #include "sim/host/RefHost.h"
 
-#define SETTLE_MS       400u
-#define CAMERA_WAIT_MS  30000u
+#define SETTLE_MS      400u
+#define CAMERA_WAIT_MS 30000u
 
 static const char kCards[] = "card 0 0x300 4 0x310 16\n"
                              "card 1 0x320 4 0x330 16\n";

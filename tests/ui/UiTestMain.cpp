@@ -26,8 +26,7 @@ class UiEnvironment : public testing::Environment {
         EXPECT_EQ(0u, RefHost_OutstandingFonts());
         WNDCLASSA windowClass;
         EXPECT_FALSE(GetClassInfoA(GetModuleHandleA(nullptr), "OLM:CONTROLKANAL", &windowClass));
-        EXPECT_FALSE(
-            GetClassInfoA(GetModuleHandleA(nullptr), "OLM:CONTROLLESSMORE", &windowClass));
+        EXPECT_FALSE(GetClassInfoA(GetModuleHandleA(nullptr), "OLM:CONTROLLESSMORE", &windowClass));
         RefHost_Destroy();
     }
 };

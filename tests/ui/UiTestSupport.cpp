@@ -105,9 +105,9 @@ void PumpMessages(HWND dialog, DWORD milliseconds) {
 
 /* ---- Modal dialogs ------------------------------------------------------------ */
 
-#define SCRIPT_DELAY_MS    20u
-#define WATCHDOG_MS        8000u
-#define DIALOG_CLASS_ATOM  "#32770"
+#define SCRIPT_DELAY_MS   20u
+#define WATCHDOG_MS       8000u
+#define DIALOG_CLASS_ATOM "#32770"
 
 static HHOOK s_hook;
 static std::deque<DialogScript> s_scripts;
@@ -128,6 +128,12 @@ static void CALLBACK RunPendingScript(HWND, UINT, UINT_PTR id, DWORD) {
     if (s_pending.empty())
         return;
     HWND dialog = s_pending.front();
+    /* Focus set during initialisation activates a dialog before it shows; a
+       user only meets it once it is on the screen. */
+    if (IsWindow(dialog) && !IsWindowVisible(dialog)) {
+        SetTimer(nullptr, 0, SCRIPT_DELAY_MS, RunPendingScript);
+        return;
+    }
     s_pending.pop_front();
     if (s_scripts.empty() || !IsWindow(dialog))
         return;

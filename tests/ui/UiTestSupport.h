@@ -58,8 +58,8 @@ void PumpMessages(HWND dialog, DWORD milliseconds);
 typedef std::function<void(HWND dialog)> DialogScript;
 
 /* While it lives, each dialog that becomes active for the first time gets the
-   next script, run from the dialog's own message loop (a timer posted at
-   activation). A script must end its dialog; one that does not is ended after a
+   next script, run from the dialog's own message loop once the dialog shows (a
+   timer set at activation). A script must end its dialog; one that does not is ended after a
    few seconds with result -2 and reported as a failure. */
 class DialogDriver {
   public:
