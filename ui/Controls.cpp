@@ -93,8 +93,9 @@ static LRESULT ChannelButton_OnDeselect(HWND button) {
     return 0;
 }
 
-static LRESULT ChannelButton_OnSetState(HWND button, WPARAM state) {
-    ShowNewState(button, static_cast<WORD>(state));
+/* Both controls store the low 16 bits of the new state and repaint without erasing. */
+static LRESULT Control_OnSetState(HWND control, WPARAM state) {
+    ShowNewState(control, static_cast<WORD>(state));
     return 0;
 }
 
@@ -106,7 +107,7 @@ static LRESULT WINAPI ChannelButtonProc(HWND button, UINT message, WPARAM wParam
         PaintState(button, ChannelButtonBitmaps(), CHANNEL_BITMAP_COUNT);
         return 0;
     case CTLM_SETSTATE: /* before DefWindowProcA: 254 is also WM_INPUT_DEVICE_CHANGE */
-        return ChannelButton_OnSetState(button, wParam);
+        return Control_OnSetState(button, wParam);
     case CTLM_DESELECT:
         return ChannelButton_OnDeselect(button);
     case WM_LBUTTONDOWN:
@@ -162,11 +163,6 @@ static LRESULT StepButton_OnLButtonUp(HWND button) {
     return 0;
 }
 
-static LRESULT StepButton_OnSetState(HWND button, WPARAM state) {
-    ShowNewState(button, static_cast<WORD>(state));
-    return 0;
-}
-
 static LRESULT WINAPI StepButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CREATE:
@@ -175,7 +171,7 @@ static LRESULT WINAPI StepButtonProc(HWND button, UINT message, WPARAM wParam, L
         PaintState(button, StepButtonBitmaps(), STEP_BITMAP_COUNT);
         return 0;
     case CTLM_SETSTATE: /* before DefWindowProcA: 254 is also WM_INPUT_DEVICE_CHANGE */
-        return StepButton_OnSetState(button, wParam);
+        return Control_OnSetState(button, wParam);
     case WM_LBUTTONDOWN:
         return StepButton_OnLButtonDown(button);
     case WM_LBUTTONUP:
