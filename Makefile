@@ -8,7 +8,7 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all setup configure build test demo bench screenshots fuzz format clean
+.PHONY: all setup configure build test demo bench screenshots format clean
 
 all: build
 
@@ -34,9 +34,6 @@ bench: build
 
 screenshots: build
 	scripts/screenshots $(BUILD)
-
-fuzz: build
-	scripts/wine-run $(BUILD)/bin/orvik_fuzz.exe --steps=100000
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
