@@ -7,7 +7,7 @@
 
 #include <windows.h>
 
-#define SOCKET_COUNT 16u
+#define SOCKET_COUNT   16u
 #define NO_CARD_HANDLE 0xFFFFu
 
 struct DeviceEntry {

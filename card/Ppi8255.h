@@ -6,10 +6,10 @@
  */
 #pragma once
 
-#define PORT_A    0u
-#define PORT_B    1u
-#define PORT_C    2u
-#define PORT_CTRL 3u
+#define PORT_A     0u
+#define PORT_B     1u
+#define PORT_C     2u
+#define PORT_CTRL  3u
 #define PORT_COUNT 3u
 
 #define CW_MODE_SET    0x80u /* 1: this is a mode-set word */

@@ -13,11 +13,11 @@ enum PatternKind {
 
 struct Pattern {
     PatternKind kind;
-    double level;       /* constant */
-    unsigned period;    /* square: samples per period (>= 2) */
-    unsigned bit;       /* counter: which bit */
-    unsigned column;    /* csv: column index, 0-based */
-    char path[260];     /* csv: file */
+    double level;    /* constant */
+    unsigned period; /* square: samples per period (>= 2) */
+    unsigned bit;    /* counter: which bit */
+    unsigned column; /* csv: column index, 0-based */
+    char path[260];  /* csv: file */
 };
 
 /* Parses a pattern text: "const:5", "square:8", "counter:3", "csv:file.csv:2".
