@@ -49,14 +49,6 @@ static int TableMatchesModules(void) {
     return 1;
 }
 
-static RefModule* RestoreOn(unsigned socket, unsigned port, DWORD inputs, DWORD outputs) {
-    ModuleSettings settings;
-    memset(&settings, 0, sizeof settings);
-    settings.socket = static_cast<WORD>(socket);
-    settings.port = port;
-    return RefHost_RestoreModule("sweep", "", inputs, outputs, &settings);
-}
-
 /* Runs the scenario with the faults the caller armed after the simulator's
    reset (armed is called between reset and admission). */
 static ScenarioOutcome RunScenario(void (*arm)(unsigned), unsigned n) {
@@ -71,9 +63,9 @@ static ScenarioOutcome RunScenario(void (*arm)(unsigned), unsigned n) {
         arm(n);
     RefHost_AdmitLinkedExtension(SetupOrvikDLL, FinishOrvikDLL);
 
-    RefModule* writer = RestoreOn(0, 1, 2, 0); /* socket 0 port B, output */
-    RestoreOn(1, 0, 0, 3);                     /* socket 1 port A, cabled to it */
-    RestoreOn(0, 2, 0, 1);                     /* socket 0 port C, input */
+    RefModule* writer = RestoreModuleOn(0, 1, 2, 0); /* socket 0 port B, output */
+    RestoreModuleOn(1, 0, 0, 3);                     /* socket 1 port A, cabled to it */
+    RestoreModuleOn(0, 2, 0, 1);                     /* socket 0 port C, input */
     int tableOk = TableMatchesModules();
 
     if (RefHost_StartExperiment(1.0, SWEEP_BLOCK)) {

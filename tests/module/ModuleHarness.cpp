@@ -67,12 +67,16 @@ void HostedExtension::TearDown() {
     RefHost_Destroy();
 }
 
-RefModule* HostedExtension::Restore(unsigned socket, unsigned port, DWORD inputs, DWORD outputs) {
+RefModule* RestoreModuleOn(unsigned socket, unsigned port, DWORD inputs, DWORD outputs) {
     ModuleSettings settings;
     memset(&settings, 0, sizeof settings);
     settings.socket = static_cast<WORD>(socket);
     settings.port = port;
     return RefHost_RestoreModule("DK", "", inputs, outputs, &settings);
+}
+
+RefModule* HostedExtension::Restore(unsigned socket, unsigned port, DWORD inputs, DWORD outputs) {
+    return RestoreModuleOn(socket, port, inputs, outputs);
 }
 
 void HostedExtension::Start(double msPerSample, DWORD blockSize) {

@@ -25,6 +25,9 @@ std::vector<TraceRow> CardTrace(void);
 std::vector<TraceRow> CardTrace(DWORD call);
 void ExpectTrace(const std::vector<TraceRow>& actual, const TraceRow* expected, size_t count);
 
+/* A module as a loaded worksheet brings it back (event 105); null when refused. */
+RefModule* RestoreModuleOn(unsigned socket, unsigned port, DWORD inputs, DWORD outputs);
+
 /* The tick the passes see while a test runs. */
 extern DWORD g_fakeTick;
 

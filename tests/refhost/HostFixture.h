@@ -94,3 +94,6 @@ class HostTest : public ::testing::Test {
         return 0;
     }
 };
+
+/* The 208 bytes of a ModuleSettings as a worksheet stores them (upper-case hex). */
+std::string SettingsToHex(const ModuleSettings& settings);

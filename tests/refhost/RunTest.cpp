@@ -20,14 +20,7 @@ std::string Settings(WORD socket, DWORD port) {
     }
     settings.socket = socket;
     settings.port = port;
-    std::string hex;
-    const BYTE* bytes = reinterpret_cast<const BYTE*>(&settings);
-    for (size_t i = 0; i < sizeof settings; ++i) {
-        char two[3];
-        std::snprintf(two, sizeof two, "%02X", bytes[i]);
-        hex += two;
-    }
-    return hex;
+    return SettingsToHex(settings);
 }
 
 std::string Module(const char* name, const char* counts, WORD socket, DWORD port) {

@@ -25,14 +25,7 @@ std::string SettingsHex(WORD socket, DWORD port, const char* firstName = "Bit 7"
     std::strcpy(settings.channelNames[0], firstName);
     settings.socket = socket;
     settings.port = port;
-    std::string hex;
-    const BYTE* bytes = reinterpret_cast<const BYTE*>(&settings);
-    for (size_t i = 0; i < sizeof settings; ++i) {
-        char two[3];
-        std::snprintf(two, sizeof two, "%02x", bytes[i]);
-        hex += two;
-    }
-    return hex;
+    return SettingsToHex(settings);
 }
 
 std::string ModuleText(const std::string& name, const std::string& fields,

@@ -553,15 +553,7 @@ TEST_F(ChannelEditorTest, OkWritesBackResizesAndKeepsTheOutputBuffer) {
 }
 
 TEST_F(ChannelEditorTest, CancelCloseBoxAndEscapeChangeNothing) {
-    static const struct {
-        const char* name;
-        void (*leave)(HWND dialog);
-    } kWaysOut[] = {
-        {"cancel button", [](HWND dialog) { ClickButton(dialog, IDCANCEL); }},
-        {"close box", [](HWND dialog) { SendMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }},
-        {"escape", [](HWND dialog) { PressKey(dialog, VK_ESCAPE); }},
-    };
-    for (const auto& way : kWaysOut) {
+    for (const WayOut& way : kDialogWaysOut) {
         SCOPED_TRACE(way.name);
         RefHost_ClearJournal();
         ModuleSnapshot before = Snapshot(Record());

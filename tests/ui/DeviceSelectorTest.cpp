@@ -202,15 +202,7 @@ TEST_F(DeviceSelectorTest, DoubleClickCommitsWithTheComboPort) {
 }
 
 TEST_F(DeviceSelectorTest, CancelCloseBoxAndEscapeLeaveTheTable) {
-    static const struct {
-        const char* name;
-        void (*leave)(HWND dialog);
-    } kWaysOut[] = {
-        {"cancel button", [](HWND dialog) { ClickButton(dialog, IDCANCEL); }},
-        {"close box", [](HWND dialog) { SendMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }},
-        {"escape", [](HWND dialog) { PressKey(dialog, VK_ESCAPE); }},
-    };
-    for (const auto& way : kWaysOut) {
+    for (const WayOut& way : kDialogWaysOut) {
         SCOPED_TRACE(way.name);
         WORD socketBefore = ChosenSocket();
         INT_PTR result = Run([&way](HWND dialog) {

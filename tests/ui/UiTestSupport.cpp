@@ -228,3 +228,9 @@ std::vector<std::string> HostWarnings(void) {
     }
     return warnings;
 }
+
+const WayOut kDialogWaysOut[3] = {
+    {"cancel button", [](HWND dialog) { ClickButton(dialog, IDCANCEL); }},
+    {"close box", [](HWND dialog) { SendMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+    {"escape", [](HWND dialog) { PressKey(dialog, VK_ESCAPE); }},
+};

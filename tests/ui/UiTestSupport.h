@@ -77,6 +77,13 @@ void ClickButton(HWND dialog, int control);
 /* A key press as the dialog's message loop sees it, delivered to the focused
    control (or the dialog), then the queue pumped through the dialog manager. */
 void PressKey(HWND dialog, UINT key);
+
+/* The three ways a user leaves a dialog without OK. */
+struct WayOut {
+    const char* name;
+    void (*leave)(HWND dialog);
+};
+extern const WayOut kDialogWaysOut[3];
 /* The control's text in code page 932. */
 std::string ItemText(HWND dialog, int control);
 /* The 16-bit state word of a channel or step button. */
