@@ -97,6 +97,11 @@ void WINAPI SimCard_ClearTrace(void);
 DWORD WINAPI SimCard_TraceDropped(void);
 /* 0 switches tracing off (the fast mode for benchmarks); 1 on again. */
 void WINAPI SimCard_SetTracing(LONG on);
+/* 1 makes Dk08InPort and Dk08OutPort return at once: a read answers the byte
+   given, a write goes nowhere, nothing is traced or checked. What remains of
+   a port call is the call itself, which is what a benchmark subtracts. 0
+   restores the card model; a reset does too. */
+void WINAPI SimCard_SetInstantPorts(LONG on, DWORD readValue);
 
 /* Faults. Each stays until the next reset unless said otherwise. */
 /* Dk08Create on this socket answers this value without opening (1 restores). */

@@ -27,6 +27,8 @@ static SimTraceEntry s_trace[SIM_TRACE_CAPACITY];
 static DWORD s_traceCount;
 static DWORD s_traceDropped;
 static int s_tracing = 1;
+static int s_instantPorts;
+static BYTE s_instantValue;
 static DWORD s_timedPulls; /* cards with a pull deadline armed */
 
 /* ---- Configuration ---------------------------------------------------------- */
@@ -42,6 +44,7 @@ static void ApplyConfig(const SimConfig& config) {
     s_traceCount = 0;
     s_traceDropped = 0;
     s_tracing = 1;
+    s_instantPorts = 0;
     s_configured = 1;
 }
 
@@ -390,6 +393,10 @@ extern "C" LONG WINAPI Dk08GetResource(DWORD handle, void* resource) {
 }
 
 extern "C" LONG WINAPI Dk08InPort(DWORD handle, DWORD port, BYTE* value) {
+    if (s_instantPorts && value) {
+        *value = s_instantValue;
+        return 1;
+    }
     CallContext context = BeginCall(SIM_INPORT, handle, port, 0);
     if (Admit(&context, 1)) {
         if (port >= PORT_COUNT)
@@ -408,6 +415,8 @@ extern "C" LONG WINAPI Dk08InPort(DWORD handle, DWORD port, BYTE* value) {
 }
 
 extern "C" LONG WINAPI Dk08OutPort(DWORD handle, DWORD port, DWORD value) {
+    if (s_instantPorts)
+        return 1;
     CallContext context = BeginCall(SIM_OUTPORT, handle, port, value);
     if (Admit(&context, 1)) {
         if (port > PORT_CTRL) {
@@ -478,6 +487,11 @@ extern "C" DWORD WINAPI SimCard_TraceDropped(void) {
 
 extern "C" void WINAPI SimCard_SetTracing(LONG on) {
     s_tracing = on ? 1 : 0;
+}
+
+extern "C" void WINAPI SimCard_SetInstantPorts(LONG on, DWORD readValue) {
+    s_instantPorts = on ? 1 : 0;
+    s_instantValue = static_cast<BYTE>(readValue);
 }
 
 /* The setters below configure first, so that a later lazy load of the
