@@ -301,12 +301,16 @@ void FreeReleasedBlocks(RefModule* module) {
     }
 }
 
-void FreeModuleBlocks(RefModule* module) {
-    FreeReleasedBlocks(module);
+void FreeCurrentOutputBlocks(RefModule* module) {
     for (unsigned k = 0; k < MODULE_OUTPUT_SLOTS; ++k) {
         FreeHostBlock(module->outputs[k].current);
         module->outputs[k].current = nullptr;
     }
+}
+
+void FreeModuleBlocks(RefModule* module) {
+    FreeReleasedBlocks(module);
+    FreeCurrentOutputBlocks(module);
     for (unsigned k = 0; k < REF_MAX_INPUTS; ++k) {
         RefInput& input = module->inputs[k];
         for (size_t i = 0; i < input.queue.size(); ++i) {

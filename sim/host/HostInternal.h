@@ -121,6 +121,8 @@ void FreeHostBlock(DataBlock* block);
 BlockPrefix* PrefixOf(const DataBlock* block);
 void FreeModuleBlocks(RefModule* module);
 void FreeReleasedBlocks(RefModule* module);
+/* A block handed out in an earlier run may be smaller than the new block size. */
+void FreeCurrentOutputBlocks(RefModule* module);
 
 /* Allocator (Allocator.cpp). */
 void ReleaseAllocator(void);

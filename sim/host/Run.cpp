@@ -33,6 +33,7 @@ int RefHost_StartExperiment(double millisecondsPerSample, DWORD blockSize) {
     for (size_t i = 0; i < count; ++i) {
         RefModule* module = RefHost_Module(i);
         FreeReleasedBlocks(module);
+        FreeCurrentOutputBlocks(module);
         module->started = 0;
     }
     for (size_t i = 0; i < count; ++i) {
