@@ -22,6 +22,7 @@
 #define ANIMATION_WRAPPED     (-9)
 #define WARNING_TEXT_BYTES    128u
 #define MAX_REPORTING_MODULES 64u
+#define MAX_WRAPPED_CHANNELS  512u /* 64 modules of eight channels */
 
 static TickSource s_tickSource;
 
@@ -44,6 +45,68 @@ void ForgetPassFailures(const ModuleRecord* module) {
     for (const ModuleRecord*& slot : s_reported) {
         if (slot == module)
             slot = nullptr;
+    }
+}
+
+/* How often a channel's 32-bit sample count has wrapped in this run. At
+   100,000 samples a second the count wraps after about twelve hours; without
+   the wraps the block times would jump back and every block would be due. */
+struct SampleEpoch {
+    const ChannelState* state;
+    DWORD wraps;
+};
+static SampleEpoch s_epochs[MAX_WRAPPED_CHANNELS];
+static DWORD s_epochsInUse;
+
+static SampleEpoch* FindEpoch(const ChannelState* state) {
+    if (s_epochsInUse == 0)
+        return nullptr;
+    for (SampleEpoch& epoch : s_epochs) {
+        if (epoch.state == state)
+            return &epoch;
+    }
+    return nullptr;
+}
+
+static void CountWrap(const ChannelState* state) {
+    SampleEpoch* epoch = FindEpoch(state);
+    if (!epoch) {
+        for (SampleEpoch& slot : s_epochs) {
+            if (!slot.state) {
+                slot.state = state;
+                slot.wraps = 0;
+                ++s_epochsInUse;
+                epoch = &slot;
+                break;
+            }
+        }
+    }
+    if (epoch)
+        ++epoch->wraps;
+}
+
+static unsigned long long SamplesProduced(const ChannelState* state) {
+    const SampleEpoch* epoch = FindEpoch(state);
+    unsigned long long wraps = epoch ? epoch->wraps : 0;
+    return (wraps << 32) | state->sampleCount;
+}
+
+static void AddSamples(ChannelState* state, DWORD samples) {
+    DWORD before = state->sampleCount;
+    state->sampleCount = before + samples;
+    if (state->sampleCount < before)
+        CountWrap(state);
+}
+
+void ForgetSampleEpochs(const ModuleRecord* module) {
+    if (!module || s_epochsInUse == 0)
+        return;
+    for (const ChannelState* state : module->channelStates) {
+        SampleEpoch* epoch = state ? FindEpoch(state) : nullptr;
+        if (epoch) {
+            epoch->state = nullptr;
+            --s_epochsInUse;
+        }
     }
 }
 
@@ -72,10 +135,12 @@ static void ReportPortFailure(const ModuleRecord* module, const char* format, un
     Host().ShowWarning("サンプリングエラー", text);
 }
 
-DWORD DueOffset(DWORD sampleCount, double millisecondsPerSample) {
+DWORD DueOffset(unsigned long long sampleCount, double millisecondsPerSample) {
     if (!std::isfinite(millisecondsPerSample) || millisecondsPerSample < 0.0)
         return 0;
     double elapsed = std::trunc(static_cast<double>(sampleCount) * millisecondsPerSample);
+    if (!std::isfinite(elapsed))
+        return 0;
     return static_cast<DWORD>(static_cast<unsigned long long>(std::fmod(elapsed, 4294967296.0)));
 }
 
@@ -93,7 +158,7 @@ static void FillBlock(const ModuleRecord* module, unsigned socket, DWORD port, u
     if (samples > MAX_BLOCK_SAMPLES)
         samples = MAX_BLOCK_SAMPLES;
     block->sampleDistance = distance;
-    block->startTime = static_cast<double>(state->sampleCount) * distance;
+    block->startTime = static_cast<double>(SamplesProduced(state)) * distance;
     block->sampleCount = static_cast<WORD>(samples);
 
     float* out = BlockSamples(block);
@@ -106,13 +171,13 @@ static void FillBlock(const ModuleRecord* module, unsigned socket, DWORD port, u
         out[j] = (value & mask) ? LEVEL_HIGH : LEVEL_LOW;
     }
     state->pending = 1;
-    state->sampleCount += samples;
+    AddSamples(state, samples);
 }
 
 static int BlockIsDue(const ChannelState* state) {
     const volatile SharedVariables& shared = Shared();
     DWORD due = shared.dwExperimentStartTimeTicks +
-                DueOffset(state->sampleCount, shared.fGlobalMilliSecondsPerSample);
+                DueOffset(SamplesProduced(state), shared.fGlobalMilliSecondsPerSample);
     /* The signed difference keeps working across the tick count's 49.7-day wrap. */
     return static_cast<LONG>(TickNow() - due) >= 0;
 }
