@@ -8,6 +8,7 @@
 #include "card/DeviceTable.h"
 #include "host/HostServices.h"
 #include "module/Dk08Main.h"
+#include "module/Process.h"
 #include "ui/Controls.h"
 #include "ui/Placement.h"
 
@@ -48,6 +49,7 @@ extern "C" LONG WINAPI SetupOrvikDLL(HWND hostMainWindow) {
         return 0;
     SetUpCardAndModule();
     RegisterControlClasses();
+    OpenTickSource();
     return 1;
 }
 
@@ -58,6 +60,7 @@ extern "C" LONG WINAPI FinishOrvikDLL(LONG) {
     ReleaseDialogFont();
     DestroyNotifyWindow();
     CloseDevices();
+    CloseTickSource();
     return 1;
 }
 
