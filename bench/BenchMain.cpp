@@ -1,0 +1,183 @@
+/*
+ * orvik_bench.exe RESULT_FILE [--pacing-seconds N]
+ *
+ * Measures the extension DLL as the host runs it, with the card simulator
+ * behind it: the cost of the data path beside the bare calls it makes, the
+ * allocations made inside the passes, the pacing of a long run, start-up and
+ * shut-down, and the DLL's size and imports. Each figure is printed with its
+ * target and written to RESULT_FILE.
+ */
+#include "Bench.h"
+
+#include "sim/card/SimCard.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+static FILE* s_out;
+static HMODULE s_dll;
+static char s_dllPath[MAX_PATH];
+static PFN_SetupOrvikDLL s_setup;
+static PFN_FinishOrvikDLL s_finish;
+static double s_setupSeconds;
+static double s_finishSeconds;
+
+void Say(const char* format, ...) {
+    char line[512];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    fputs(line, stdout);
+    if (s_out) {
+        fputs(line, s_out);
+        fflush(s_out);
+    }
+}
+
+double Seconds(void) {
+    static LARGE_INTEGER frequency;
+    if (!frequency.QuadPart)
+        QueryPerformanceFrequency(&frequency);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+double Median(double* values, unsigned count) {
+    std::sort(values, values + count);
+    return count % 2 ? values[count / 2] : (values[count / 2 - 1] + values[count / 2]) / 2;
+}
+
+static LONG WINAPI TimedSetup(HWND hostWindow) {
+    double t0 = Seconds();
+    LONG result = s_setup(hostWindow);
+    s_setupSeconds = Seconds() - t0;
+    return result;
+}
+
+static LONG WINAPI TimedFinish(LONG ignored) {
+    double t0 = Seconds();
+    LONG result = s_finish(ignored);
+    s_finishSeconds = Seconds() - t0;
+    return result;
+}
+
+static int LoadExtensionDll(void) {
+    if (s_dll)
+        return 1;
+    DWORD length = GetModuleFileNameA(nullptr, s_dllPath, sizeof s_dllPath);
+    char* slash = length ? strrchr(s_dllPath, '\\') : nullptr;
+    if (!slash || static_cast<size_t>(slash - s_dllPath) + 20 > sizeof s_dllPath)
+        return 0;
+    strcpy(slash + 1, "Orvik_qx4.dll");
+    s_dll = LoadLibraryA(s_dllPath);
+    if (!s_dll)
+        return 0;
+    s_setup = reinterpret_cast<PFN_SetupOrvikDLL>(
+        reinterpret_cast<void*>(GetProcAddress(s_dll, "SetupOrvikDLL")));
+    s_finish = reinterpret_cast<PFN_FinishOrvikDLL>(
+        reinterpret_cast<void*>(GetProcAddress(s_dll, "FinishOrvikDLL")));
+    return s_setup && s_finish;
+}
+
+int AdmitExtension(void) {
+    if (!LoadExtensionDll() || !SimCard_Reset(nullptr))
+        return 0;
+    RefHost_ClearJournal();
+    if (!RefHost_Create(GetModuleHandleA(nullptr), 0))
+        return 0;
+    /* A real host keeps no record of each block call. */
+    RefHost_SetJournalBlockCalls(0);
+    return RefHost_AdmitLinkedExtension(TimedSetup, TimedFinish) == 1;
+}
+
+void DismissExtension(void) {
+    RemoveAllModules();
+    RefHost_UnloadExtension();
+    RefHost_Destroy();
+}
+
+HMODULE ExtensionDll(void) {
+    return s_dll;
+}
+
+const char* ExtensionPath(void) {
+    return s_dllPath;
+}
+
+double LastSetupSeconds(void) {
+    return s_setupSeconds;
+}
+
+double LastFinishSeconds(void) {
+    return s_finishSeconds;
+}
+
+PFN_ModuleProcess ProcessFunction(void) {
+    return RefHost_ModuleClass()->process;
+}
+
+RefModule* RestoreBenchModule(unsigned socket, unsigned port, DWORD inputs, DWORD outputs) {
+    ModuleSettings settings;
+    memset(&settings, 0, sizeof settings);
+    settings.socket = static_cast<WORD>(socket);
+    settings.port = port;
+    return RefHost_RestoreModule("bench", "", inputs, outputs, &settings);
+}
+
+void RemoveAllModules(void) {
+    while (RefHost_ModuleCount())
+        RefHost_DeleteModule(RefHost_Module(0));
+}
+
+static void SayMachine(void) {
+    SYSTEM_INFO info;
+    GetNativeSystemInfo(&info);
+    char cpu[128] = "unknown processor";
+    FILE* f = fopen("Z:\\proc\\cpuinfo", "r");
+    if (f) {
+        char line[256];
+        while (fgets(line, sizeof line, f)) {
+            const char* colon = strchr(line, ':');
+            if (strncmp(line, "model name", 10) == 0 && colon) {
+                snprintf(cpu, sizeof cpu, "%s", colon + 2);
+                cpu[strcspn(cpu, "\n")] = 0;
+                break;
+            }
+        }
+        fclose(f);
+    }
+    Say("Machine: %s, %lu logical processors; under Wine, 32-bit\n\n", cpu,
+        static_cast<unsigned long>(info.dwNumberOfProcessors));
+}
+
+int main(int argc, char** argv) {
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    double pacingSeconds = 60.0;
+    const char* resultPath = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (strcmp(argv[i], "--pacing-seconds") == 0 && i + 1 < argc)
+            pacingSeconds = atof(argv[++i]);
+        else
+            resultPath = argv[i];
+    }
+    s_out = resultPath ? fopen(resultPath, "w") : nullptr;
+    if (!AdmitExtension()) {
+        fprintf(stderr, "bench: Orvik_qx4.dll was not admitted\n");
+        return 1;
+    }
+    DismissExtension();
+    SayMachine();
+    ReportDllFacts();
+    BenchStartup();
+    BenchDataPath();
+    BenchAllocations();
+    BenchPacing(pacingSeconds);
+    if (s_out)
+        fclose(s_out);
+    return 0;
+}
