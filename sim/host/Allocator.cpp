@@ -174,11 +174,35 @@ size_t RefHost_CheckLeaks(void) {
     return blocks.size();
 }
 
+/* A quarantined block keeps its fill unless someone wrote through a stale
+   pointer; the guards around it are checked too. */
+static int FreedBlockIntact(AllocHeader* header) {
+    const BYTE* bytes = UserBytes(header);
+    for (DWORD i = 0; i < header->size; ++i) {
+        if (bytes[i] != ALLOC_FREED_FILL) {
+            JournalViolation("the block of %lu bytes from %s:%d was written at byte %lu after "
+                             "it was freed at %s",
+                             static_cast<unsigned long>(header->size), header->source, header->line,
+                             static_cast<unsigned long>(i), header->freedAt);
+            return 0;
+        }
+    }
+    return CheckGuards(header, "found by a check of freed blocks");
+}
+
 size_t RefHost_CheckGuards(void) {
     std::vector<AllocHeader*> blocks = LiveInOrder();
     size_t damaged = 0;
     for (size_t i = 0; i < blocks.size(); ++i) {
         damaged += CheckGuards(blocks[i], "found by a check of live blocks") ? 0 : 1;
+    }
+    return damaged;
+}
+
+size_t RefHost_CheckFreedBlocks(void) {
+    size_t damaged = 0;
+    for (size_t i = 0; i < s_quarantine.size(); ++i) {
+        damaged += FreedBlockIntact(s_quarantine[i]) ? 0 : 1;
     }
     return damaged;
 }

@@ -129,6 +129,10 @@ size_t RefHost_OutstandingFonts(void);
 /* Checks the guard bytes of every live block, journals a J_VIOLATION for each
    damaged one and returns how many are damaged. */
 size_t RefHost_CheckGuards(void);
+/* The same for the freed blocks, kept aside until the host is destroyed: each
+   must still hold its fill, or a stale pointer wrote through it. Reads every
+   freed byte, so it is meant for the end of a test rather than every step. */
+size_t RefHost_CheckFreedBlocks(void);
 /* The source name and line a live block was allocated with; 1, or 0 when the
    pointer is no live block. */
 int RefHost_BlockSource(const void* block, char* source, size_t size, int* line);
@@ -222,6 +226,10 @@ void RefHost_ProcessAll(void);
 void RefHost_StopExperiment(void);
 /* 1 after the extension called StopExperiment during the run. */
 int RefHost_StopRequested(void);
+/* When on, the extension's StopExperiment stops a running experiment there and
+   then (107 to every module, before the call returns), as a host may; off (the
+   default) it only asks, and the run ends at the host's next look. */
+void RefHost_SetStopAtOnce(int atOnce);
 /* 1 between a successful RefHost_StartExperiment and RefHost_StopExperiment. */
 int RefHost_ExperimentRunning(void);
 

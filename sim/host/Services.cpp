@@ -39,6 +39,7 @@ static PFN_MenuHandler s_menuHandler;
 
 static std::set<HGDIOBJ> s_fonts;
 static int s_stopRequested;
+static int s_stopAtOnce;
 static int s_interactive;
 static double s_millisecondsPerSample = 1.0;
 static DWORD s_blockSize = 100;
@@ -247,6 +248,13 @@ void WINAPI Host_ShowWarning(const char* caption, const char* text) {
 void WINAPI Host_StopExperiment(void) {
     JournalCall("StopExperiment", 0, 0, 0, 0, nullptr, 0);
     s_stopRequested = 1;
+    if (s_stopAtOnce && RefHost_ExperimentRunning()) {
+        RefHost_StopExperiment();
+    }
+}
+
+void RefHost_SetStopAtOnce(int atOnce) {
+    s_stopAtOnce = atOnce ? 1 : 0;
 }
 
 int RefHost_StopRequested(void) {
@@ -362,6 +370,7 @@ void ForgetRegistrations(void) {
     s_failDefineDllModule = 0;
     s_failVariable.clear();
     s_stopRequested = 0;
+    s_stopAtOnce = 0;
     s_interactive = 0;
     s_millisecondsPerSample = 1.0;
     s_blockSize = 100;

@@ -98,19 +98,26 @@ struct Lines {
     size_t next;
 };
 
-static int ReadLines(const char* path, Lines* lines) {
+enum ReadResult { READ_OK, READ_FAILED, READ_TOO_LARGE };
+
+/* A file over the limit is refused whole: cut at the limit, its last module
+   would be reported as damaged and every later one silently lost. */
+static ReadResult ReadLines(const char* path, Lines* lines) {
     FILE* file = std::fopen(path, "rb");
     if (!file) {
-        return 0;
+        return READ_FAILED;
     }
     std::string all;
     char buffer[4096];
     size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0 &&
-           all.size() < MAX_WORKSHEET_SIZE) {
+    while (all.size() <= MAX_WORKSHEET_SIZE &&
+           (got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
         all.append(buffer, got);
     }
     std::fclose(file);
+    if (all.size() > MAX_WORKSHEET_SIZE) {
+        return READ_TOO_LARGE;
+    }
     size_t start = 0;
     while (start < all.size()) {
         size_t end = all.find('\n', start);
@@ -125,7 +132,7 @@ static int ReadLines(const char* path, Lines* lines) {
         start = end + 1;
     }
     lines->next = 0;
-    return 1;
+    return READ_OK;
 }
 
 /* Splits "key value": the key is the first word, the value everything after the
@@ -231,6 +238,8 @@ static void ParsePattern(StoredModule* module, size_t line, const std::string& v
     Pattern pattern;
     if (!ParseCount(key, REF_MAX_INPUTS - 1, &input)) {
         Fail(module, line, "pattern names no input 0 to 15");
+    } else if (module->havePattern[input]) {
+        Fail(module, line, "pattern for input " + key + " given twice");
     } else if (!Pattern_Parse(text.c_str(), &pattern)) {
         Fail(module, line, "pattern \"" + text + "\" is not understood");
     } else {
@@ -280,6 +289,9 @@ static void ParseModuleLine(StoredModule* module, size_t line, const std::string
     } else if (key == "pattern") {
         ParsePattern(module, line, value);
     } else if (key == "record") {
+        if (module->haveRecord) {
+            Fail(module, line, "record given twice");
+        }
         module->haveRecord = value == "0" || value == "1";
         module->record = value == "1";
         if (!module->haveRecord) {
@@ -445,8 +457,11 @@ static void ParseRunLine(const char* path, size_t line, const std::string& key,
 int RefHost_LoadWorksheet(const char* path) {
     s_problems.clear();
     Lines lines;
-    if (!path || !ReadLines(path, &lines)) {
-        s_problems.push_back(std::string(path ? path : "(no file)") + ": cannot be read");
+    ReadResult read = path ? ReadLines(path, &lines) : READ_FAILED;
+    if (read != READ_OK) {
+        s_problems.push_back(
+            std::string(path ? path : "(no file)") +
+            (read == READ_TOO_LARGE ? ": larger than 16 MB, not read" : ": cannot be read"));
         return -1;
     }
     if (!ReadHeader(path, &lines)) {

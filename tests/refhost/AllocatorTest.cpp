@@ -69,6 +69,23 @@ TEST_F(AllocatorTest, ALiveBlockCheckFindsDamageBeforeAnyFree) {
     Free()(bad, "Process", 4);
 }
 
+TEST_F(AllocatorTest, AWriteThroughAStalePointerIsFoundInTheFreedBlock) {
+    static const int kOffsets[] = {0, 7, -1, 8}; /* first, last, either guard */
+    for (int offset : kOffsets) {
+        SCOPED_TRACE(offset);
+        RefHost_ClearJournal();
+        BYTE* block = static_cast<BYTE*>(Alloc()(8, "Dk08Main", 210));
+        ASSERT_NE(nullptr, block);
+        Free()(block, "Dk08Main", 248);
+        EXPECT_EQ(0u, RefHost_CheckFreedBlocks());
+        block[offset] ^= 0x01;
+        EXPECT_EQ(1u, RefHost_CheckFreedBlocks());
+        EXPECT_TRUE(LastViolationContains("Dk08Main:210")) << Violations();
+        block[offset] ^= 0x01; /* later rounds see only their own block */
+    }
+    EXPECT_EQ(0u, RefHost_CheckGuards()); /* live blocks only */
+}
+
 TEST_F(AllocatorTest, DoubleForeignAndNullFreesAreToldApart) {
     void* block = Alloc()(16, "Dk08Main", 210);
     Free()(block, "Dk08Main", 248);

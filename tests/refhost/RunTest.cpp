@@ -122,6 +122,7 @@ TEST_F(RunTest, RestoresTheModuleRefusesAreReportedAndTheRestLoad) {
     const char* names[] = {"module 2 \"socket255\"", "module 3 \"port9\"", "module 4 \"nocard\""};
     for (size_t i = 0; i < 3; ++i) {
         std::string problem = RefHost_WorksheetProblem(i);
+        EXPECT_EQ(0u, problem.find(kFile)) << problem;
         EXPECT_NE(std::string::npos, problem.find(names[i])) << problem;
         EXPECT_NE(std::string::npos, problem.find("event 105")) << problem;
     }
