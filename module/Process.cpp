@@ -24,8 +24,8 @@
 #define ANIMATION_WRAPPED     (-9)
 #define WARNING_TEXT_BYTES    128u
 #define MAX_REPORTING_MODULES 64u
-#define SYSTEM_TICK_LAG_MS    32   /* twice the longest step of the system tick */
-#define MAX_WRAPPED_CHANNELS  512u /* 64 modules of eight channels */
+#define SYSTEM_TICK_LAG_MS    1000
+#define MAX_WRAPPED_CHANNELS  512u /* more than 16 sockets x 3 ports x 8 channels */
 
 static TickSource s_tickSource;
 
@@ -62,9 +62,10 @@ DWORD TickNow(void) {
 
 /* Reading the fine timer costs far more than the system tick (about two
    hundred nanoseconds against three under Wine), and a host polls without
-   pause. The system tick never runs ahead of the fine timer and lags it by at
-   most one of its steps, so it settles most questions alone: the fine timer is
-   read only in the last steps before a block is due. */
+   pause. The system tick never runs ahead of the fine timer, so a block it
+   already finds due is due. It can lag by far more than its step when the
+   machine is busy (160 ms has been seen under Wine), so only a block due
+   more than a second from it is taken as not due without the fine timer. */
 static int TickReached(DWORD due) {
     if (s_tickSource)
         return static_cast<LONG>(s_tickSource() - due) >= 0;
