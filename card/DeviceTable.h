@@ -16,8 +16,8 @@ struct DeviceEntry {
     DWORD ioBase2;
     DWORD ioLength1;
     DWORD ioLength2;
-    WORD handle; /* what Dk08Create left in the socket variable; 0xFFFF for none */
-    DWORD portInUse[3];
+    WORD handle;        /* what Dk08Create left in the socket variable; 0xFFFF for none */
+    DWORD portInUse[3]; /* modules bound to each port: 0 free, more than 1 only from a worksheet */
     DWORD portIsOutput[3];
     DWORD configured; /* directions programmed for the current run */
 };

@@ -110,11 +110,21 @@ static LONG OnCreate(ModuleRecord* module) {
     return 1;
 }
 
+/* A module deleted during a run gets no stop: what the stop would give back
+   goes here, and the card is programmed afresh at the next start. */
 static LONG OnDelete(ModuleRecord* module) {
-    const ModuleSettings* settings = SettingsOf(module);
+    ModuleSettings* settings = SettingsOf(module);
+    if (!settings)
+        return 1;
+    ReleaseOutputBuffer(settings, DK08_SOURCE, 120);
     DeviceEntry* card = CardOf(settings);
-    if (card)
-        card->portInUse[settings->port] = 0;
+    if (card) {
+        if (card->portInUse[settings->port])
+            --card->portInUse[settings->port];
+        card->configured = 0;
+    }
+    ForgetPassFailures(module);
+    ForgetSampleEpochs(module);
     return 1;
 }
 
@@ -131,16 +141,22 @@ static void WarnSocketMissing(unsigned socket) {
 }
 
 static LONG OnRestore(ModuleRecord* module) {
-    const ModuleSettings* settings = SettingsOf(module);
+    ModuleSettings* settings = SettingsOf(module);
     if (!settings)
         return 0;
+    /* A stored buffer pointer is from a run long gone; freeing it at the next
+       start or stop would hand the host a block it never gave. */
+    settings->outputBuffer = nullptr;
     DeviceEntry* card = CardOf(settings);
     DriverResource resource;
     if (!card || !CardGetResource(settings->socket, &resource)) {
         WarnSocketMissing(settings->socket);
         return 0;
     }
-    card->portInUse[settings->port] = 1;
+    /* A worksheet may bind two modules to one port (or a new one is restored
+       before the old one goes): each holds a claim of its own, so deleting one
+       leaves the port taken while the other lives. */
+    ++card->portInUse[settings->port];
     card->portIsOutput[settings->port] = module->inputCount >= 1 ? 1u : 0u;
     return 1;
 }
@@ -161,6 +177,7 @@ static LONG OnStart(ModuleRecord* module) {
         return 1; /* a module refused at restore takes no part in the run */
     ClearOutputChannelStates(module);
     ForgetPassFailures(module);
+    ForgetSampleEpochs(module);
     int holdsBuffer = 0;
     if (card->portIsOutput[settings->port]) {
         /* A buffer left from a refused start goes back before a new one is taken. */
