@@ -88,6 +88,26 @@ size_t HostedExtension::Warnings(void) const {
     return RefHost_CountKind(J_WARNING);
 }
 
+void DeliverPostedMessages(void) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+size_t WarningsCaptioned(const char* caption) {
+    size_t count = 0;
+    size_t length = strlen(caption);
+    for (size_t i = 0; i < RefHost_JournalSize(); ++i) {
+        const JournalEntry* e = RefHost_JournalEntry(i);
+        if (e->kind == J_WARNING && strncmp(e->text, caption, length) == 0 &&
+            e->text[length] == '\n')
+            ++count;
+    }
+    return count;
+}
+
 static HHOOK s_hook;
 static WORD s_command;
 

@@ -44,6 +44,13 @@ class HostedExtension : public ::testing::Test {
     size_t Warnings(void) const;
 };
 
+/* Dispatches every message waiting for this thread, as the host's message loop
+   would between two rounds: the card-removal notice arrives this way. */
+void DeliverPostedMessages(void);
+
+/* Warnings shown so far whose caption is the one given. */
+size_t WarningsCaptioned(const char* caption);
+
 /* Answers the next dialog that the extension opens by sending it a command
    (IDOK or IDCANCEL) from a CBT hook, as a user's click would. */
 void AnswerNextDialog(WORD command);
