@@ -1,14 +1,15 @@
 # The two front-door commands, and the rest of the project's chores.
 #   make demo         build, then run the bundled loopback worksheet on the card simulator
 #   make test         build and run every test suite under Wine
-#   make bench        measure the data path and start-up
+#   make bench        measure the data path, pacing and start-up against their targets
+#   make fuzz         a long seeded walk of host actions (SEED=n STEPS=n to choose)
 #   make screenshots  render the dialogs to docs/*.png
 #   make format       clang-format the sources
 BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all setup configure build test demo bench screenshots format clean
+.PHONY: all setup configure build test demo bench fuzz screenshots format clean
 
 all: build
 
@@ -31,6 +32,10 @@ demo: build
 
 bench: build
 	scripts/bench $(BUILD)
+
+STEPS ?= 100000
+fuzz: build
+	scripts/fuzz $(BUILD) --steps $(STEPS) $(if $(SEED),--seed $(SEED))
 
 screenshots: build
 	scripts/screenshots $(BUILD)
