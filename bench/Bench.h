@@ -40,4 +40,7 @@ void BenchStartup(void);
 void ReportDllFacts(void);
 
 double Median(double* values, unsigned count);
+/* The share of processor time the hypervisor took since the mark, printed. */
+void MarkStolenTime(void);
+void SayStolenTime(void);
 const char* HookedAllocationFunctions(void); /* the imports HookExtensionAllocations counts */

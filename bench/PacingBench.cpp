@@ -38,6 +38,9 @@ struct PacedResult {
     double firstRelease;        /* seconds since the start */
     double lastRelease;
     unsigned long long samplesBetween; /* released after the first release, up to the last */
+    unsigned lateBeyondTarget;
+    unsigned lateAfterStall; /* of those: the loop itself had not run for about as long */
+    double longestStallMs;
 };
 
 static void RunPaced(double ms, DWORD blockSize, double seconds, PacedResult* result) {
@@ -52,7 +55,16 @@ static void RunPaced(double ms, DWORD blockSize, double seconds, PacedResult* re
     size_t released = 0;
     DWORD lastPump = startTick;
     result->lateness.reserve(static_cast<size_t>(seconds * 1000.0 / (ms * blockSize)) + 16);
+    double lastPoll = 0.0;
+    double stallMs = 0.0; /* longest gap between two polls since the last release */
     while (Seconds() - t0 < seconds && !RefHost_StopRequested()) {
+        double poll = Seconds() - t0;
+        double gapMs = (poll - lastPoll) * 1000.0;
+        lastPoll = poll;
+        if (gapMs > stallMs)
+            stallMs = gapMs;
+        if (gapMs > result->longestStallMs)
+            result->longestStallMs = gapMs;
         RefHost_ProcessAll();
         size_t total = RefHost_ReleasedBlockTotal(module, 0);
         if (total != released) {
@@ -61,8 +73,15 @@ static void RunPaced(double ms, DWORD blockSize, double seconds, PacedResult* re
             for (++released; released <= total; ++released) {
                 DWORD due =
                     DueTick(startTick, static_cast<unsigned long long>(released) * blockSize, ms);
-                result->lateness.push_back(static_cast<LONG>(tick - due));
+                LONG late = static_cast<LONG>(tick - due);
+                result->lateness.push_back(late);
+                if (late > LATE_TARGET_MS) {
+                    ++result->lateBeyondTarget;
+                    if (stallMs >= late - 1)
+                        ++result->lateAfterStall;
+                }
             }
+            stallMs = 0.0;
             released = total;
             if (result->lateness.size() == 1)
                 result->firstRelease = now;
@@ -109,6 +128,9 @@ static void ReportPaced(double ms, DWORD blockSize, double seconds, PacedResult*
         Percentile(late, 0.5), Percentile(late, 0.99), Percentile(late, 0.999),
         late.empty() ? 0L : late.back(), LATE_TARGET_MS, share * 100,
         share >= LATE_SHARE ? "met" : "MISSED");
+    Say("    late by more than %d ms: %u, of which %u came after the polling loop itself had "
+        "stood still about as long (longest stand-still %.1f ms)\n",
+        LATE_TARGET_MS, r->lateBeyondTarget, r->lateAfterStall, r->longestStallMs);
     Say("    mean rate %.2f samples/s against %.2f: %+.4f%%              (target +/-0.1%%) %s\n",
         achieved, nominal, deviation * 100,
         std::fabs(deviation) <= RATE_TOLERANCE ? "met" : "MISSED");
@@ -127,9 +149,11 @@ void BenchPacing(double seconds) {
         }
         SimCard_SetTracing(0);
         PacedResult result = {};
+        MarkStolenTime();
         RunPaced(run.ms, run.block, seconds, &result);
         DismissExtension();
         ReportPaced(run.ms, run.block, seconds, &result);
+        SayStolenTime();
     }
     Say("\n");
 }

@@ -37,5 +37,7 @@ void BenchStartup(void) {
     Say("  FinishOrvikDLL:                                  %7.3f ms  (slowest %.3f)  %s\n",
         finishMedian * 1000, finish[done - 1] * 1000,
         finishMedian < TARGET_SECONDS ? "met" : "MISSED");
-    Say("  host blocks left after the %u shut-downs: %u\n\n", done, static_cast<unsigned>(leaks));
+    Say("  host blocks left after the %u shut-downs: %u\n", done, static_cast<unsigned>(leaks));
+    SayStolenTime();
+    Say("\n");
 }
