@@ -141,7 +141,7 @@ void WINAPI Host_NewReleaseOutputBlock(void* outputChannel, const char* sourceFi
         return;
     }
     output->current = nullptr;
-    PrefixOf(block)->releaseTick = GetTickCount();
+    PrefixOf(block)->releaseTick = HostTick();
     if (!BlockGuardIntact(block)) {
         JournalViolation("output %u of module \"%.13s\" wrote past its block of %lu samples",
                          output->index, output->module->record.name,

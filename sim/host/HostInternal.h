@@ -121,6 +121,11 @@ void FreeHostBlock(DataBlock* block);
 BlockPrefix* PrefixOf(const DataBlock* block);
 void FreeModuleBlocks(RefModule* module);
 void FreeReleasedBlocks(RefModule* module);
+/* The host's clock for start ticks, release stamps and run schedules: the
+   millisecond timer, the same milliseconds since system start as GetTickCount
+   in steps of one instead of sixteen, so lateness is measured to the
+   millisecond the passes pace by. */
+DWORD HostTick(void);
 /* A block handed out in an earlier run may be smaller than the new block size. */
 void FreeCurrentOutputBlocks(RefModule* module);
 

@@ -6,6 +6,8 @@
  */
 #include "sim/host/HostInternal.h"
 
+#include <mmsystem.h>
+
 static int s_running;
 static DWORD s_startTicks;
 
@@ -24,7 +26,7 @@ int RefHost_StartExperiment(double millisecondsPerSample, DWORD blockSize) {
     }
     RefHost_SetRate(millisecondsPerSample, blockSize);
     RefHost_SetPaused(0);
-    s_startTicks = GetTickCount();
+    s_startTicks = HostTick();
     RefHost_SetStartTicks(s_startTicks);
     RefHost_SetRunning(1);
     ClearStopRequest();
@@ -77,4 +79,8 @@ void RefHost_StopExperiment(void) {
 
 int RefHost_ExperimentRunning(void) {
     return s_running;
+}
+
+DWORD HostTick(void) {
+    return timeGetTime();
 }

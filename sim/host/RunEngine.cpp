@@ -356,14 +356,14 @@ static void FollowSchedule(const RunOptions* options, Schedule* schedule, double
 }
 
 static void RunRounds(const RunOptions* options, RunReport* report) {
-    RunClock clock = {GetTickCount(), 0, 0};
+    RunClock clock = {HostTick(), 0, 0};
     Schedule schedule = {0, 0, 0};
     DWORD lastProgress = clock.startTick;
     for (;;) {
         if (!PumpMessages()) {
             s_stopRequested = 1;
         }
-        DWORD now = GetTickCount();
+        DWORD now = HostTick();
         FollowSchedule(options, &schedule, RunningSeconds(clock, now), now);
         FollowPauseRequest(&clock, now);
         double seconds = RunningSeconds(clock, now);
