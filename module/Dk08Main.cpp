@@ -110,24 +110,6 @@ static LONG OnCreate(ModuleRecord* module) {
     return 1;
 }
 
-/* A module deleted during a run gets no stop: what the stop would give back
-   goes here, and the card is programmed afresh at the next start. */
-static LONG OnDelete(ModuleRecord* module) {
-    ModuleSettings* settings = SettingsOf(module);
-    if (!settings)
-        return 1;
-    ReleaseOutputBuffer(settings, DK08_SOURCE, 120);
-    DeviceEntry* card = CardOf(settings);
-    if (card) {
-        if (card->portInUse[settings->port])
-            --card->portInUse[settings->port];
-        card->configured = 0;
-    }
-    ForgetPassFailures(module);
-    ForgetSampleEpochs(module);
-    return 1;
-}
-
 static LONG OnSettings(ModuleRecord* module) {
     if (module)
         RunChannelEditor(module->owner);
@@ -208,6 +190,21 @@ static LONG OnStop(ModuleRecord* module) {
     DeviceEntry* card = CardOf(settings);
     if (card)
         card->configured = 0;
+    return 1;
+}
+
+/* A module deleted during a run gets no stop of its own: the delete gives back
+   what the stop would, then the module's claim on its port. */
+static LONG OnDelete(ModuleRecord* module) {
+    ModuleSettings* settings = SettingsOf(module);
+    if (!settings)
+        return 1;
+    OnStop(module);
+    DeviceEntry* card = CardOf(settings);
+    if (card && card->portInUse[settings->port])
+        --card->portInUse[settings->port];
+    ForgetPassFailures(module);
+    ForgetSampleEpochs(module);
     return 1;
 }
 
