@@ -56,10 +56,6 @@ void SetTickSource(TickSource source) {
     s_tickSource = source;
 }
 
-DWORD TickNow(void) {
-    return s_tickSource ? s_tickSource() : SystemTick();
-}
-
 /* Reading the fine timer costs far more than the system tick (about two
    hundred nanoseconds against three under Wine), and a host polls without
    pause. The system tick never runs ahead of the fine timer, so a block it
@@ -93,30 +89,36 @@ struct SampleEpoch {
 };
 static SampleEpoch s_epochs[MAX_WRAPPED_CHANNELS];
 static DWORD s_epochsInUse;
+static DWORD s_epochsEnd; /* no slot at or past this one is in use */
 
+/* Every poll of a pending channel asks: the search stops at the last slot
+   ever taken, which is none at all until a count first wraps. */
 static SampleEpoch* FindEpoch(const ChannelState* state) {
-    if (s_epochsInUse == 0)
-        return nullptr;
-    for (SampleEpoch& epoch : s_epochs) {
-        if (epoch.state == state)
-            return &epoch;
+    for (DWORD i = 0; i < s_epochsEnd; ++i) {
+        if (s_epochs[i].state == state)
+            return &s_epochs[i];
+    }
+    return nullptr;
+}
+
+static SampleEpoch* TakeEpochSlot(const ChannelState* state) {
+    for (DWORD i = 0; i < MAX_WRAPPED_CHANNELS; ++i) {
+        if (!s_epochs[i].state) {
+            s_epochs[i].state = state;
+            s_epochs[i].wraps = 0;
+            ++s_epochsInUse;
+            if (i >= s_epochsEnd)
+                s_epochsEnd = i + 1;
+            return &s_epochs[i];
+        }
     }
     return nullptr;
 }
 
 static void CountWrap(const ChannelState* state) {
     SampleEpoch* epoch = FindEpoch(state);
-    if (!epoch) {
-        for (SampleEpoch& slot : s_epochs) {
-            if (!slot.state) {
-                slot.state = state;
-                slot.wraps = 0;
-                ++s_epochsInUse;
-                epoch = &slot;
-                break;
-            }
-        }
-    }
+    if (!epoch)
+        epoch = TakeEpochSlot(state);
     if (epoch)
         ++epoch->wraps;
 }
@@ -144,6 +146,8 @@ void ForgetSampleEpochs(const ModuleRecord* module) {
             --s_epochsInUse;
         }
     }
+    if (s_epochsInUse == 0)
+        s_epochsEnd = 0;
 }
 
 /* Records the module as having reported: 1 the first time in a run, 0 when

@@ -24,8 +24,7 @@ void ForgetSampleEpochs(const ModuleRecord* module);
 void OpenTickSource(void);
 void CloseTickSource(void);
 typedef DWORD (*TickSource)(void);
-void SetTickSource(TickSource source); /* null restores GetTickCount */
-DWORD TickNow(void);
+void SetTickSource(TickSource source); /* null restores the system's clock */
 
 /* Milliseconds after the start tick at which a channel that has produced
    sampleCount samples (its wraps included) is due, in 32-bit wrap-around
