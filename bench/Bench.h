@@ -32,6 +32,7 @@ void RemoveAllModules(void);
    went in (HookExtensionAllocations); -1 when no hook could be placed. */
 int HookExtensionAllocations(void);
 long ExtensionAllocationCount(void);
+const char* HookedAllocationFunctions(void); /* the imports HookExtensionAllocations counts */
 
 void BenchDataPath(void);
 void BenchAllocations(void);
@@ -43,4 +44,3 @@ double Median(double* values, unsigned count);
 /* The share of processor time the hypervisor took since the mark, printed. */
 void MarkStolenTime(void);
 void SayStolenTime(void);
-const char* HookedAllocationFunctions(void); /* the imports HookExtensionAllocations counts */
