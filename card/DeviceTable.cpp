@@ -9,7 +9,7 @@
 #include "card/Driver.h"
 #include "card/DriverAbi.h"
 #include "card/Ppi8255.h"
-#include "extension/Library.h"
+#include "host/LibraryHandles.h"
 #include "host/HostServices.h"
 
 #include <cstring>

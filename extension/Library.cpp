@@ -1,7 +1,8 @@
 /*
  * The extension's entry points: the start-up sequence that binds it to the host,
  * the card and the user interface, and the shut-down sequence that undoes it.
- * Process attach itself lives in DllMain.cpp, the DLL's thin shell.
+ * Process attach itself lives in DllMain.cpp, the DLL's thin shell; the two
+ * handles it records live in host/LibraryHandles.cpp.
  */
 #include "extension/Library.h"
 
@@ -11,25 +12,6 @@
 #include "module/Process.h"
 #include "ui/Controls.h"
 #include "ui/Placement.h"
-
-static HINSTANCE s_libraryInstance;
-static HWND s_hostMainWindow;
-
-HINSTANCE LibraryInstance(void) {
-    return s_libraryInstance;
-}
-
-void SetLibraryInstance(HINSTANCE instance) {
-    s_libraryInstance = instance;
-}
-
-HWND HostMainWindow(void) {
-    return s_hostMainWindow;
-}
-
-void SetHostMainWindow(HWND window) {
-    s_hostMainWindow = window;
-}
 
 /* Without the notification window or the driver the host gets no menu and no
    module type, but the extension is still admitted. */

@@ -1,18 +1,10 @@
 /*
- * Library-wide handles of the extension: its own instance (for resources and
- * window classes) and the host's main window given to SetupOrvikDLL.
+ * The extension's exported entry points: the start-up sequence that binds it to
+ * the host, the card and the user interface, and the shut-down that undoes it.
  */
 #pragma once
 
-#include <windows.h>
-
-HINSTANCE LibraryInstance(void);
-/* Recorded at process attach; unit tests that link the extension into their own
-   program set it to that program's instance, which carries the same resources. */
-void SetLibraryInstance(HINSTANCE instance);
-
-HWND HostMainWindow(void);
-void SetHostMainWindow(HWND window);
+#include "host/LibraryHandles.h"
 
 /* The exported entry points, also callable directly by unit tests. */
 extern "C" LONG WINAPI SetupOrvikDLL(HWND hostMainWindow);

@@ -10,7 +10,7 @@
 #include "card/Driver.h"
 #include "card/DriverAbi.h"
 #include "card/PortDirections.h"
-#include "extension/Library.h"
+#include "host/LibraryHandles.h"
 #include "host/HostServices.h"
 #include "module/OutputBuffer.h"
 #include "module/Process.h"

@@ -7,7 +7,7 @@
  */
 #include "ui/Controls.h"
 
-#include "extension/Library.h"
+#include "host/LibraryHandles.h"
 #include "host/HostServices.h"
 
 #define CHANNEL_BUTTON_CLASS  "OLM:CONTROLKANAL"

@@ -9,7 +9,7 @@
 #include "ui/CtlDlg.h"
 
 #include "card/DeviceTable.h"
-#include "extension/Library.h"
+#include "host/LibraryHandles.h"
 #include "host/HostServices.h"
 #include "resources/ResourceIds.h"
 #include "ui/Controls.h"

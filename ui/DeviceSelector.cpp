@@ -7,7 +7,7 @@
 #include "ui/DeviceSelector.h"
 
 #include "card/DeviceTable.h"
-#include "extension/Library.h"
+#include "host/LibraryHandles.h"
 #include "host/HostServices.h"
 #include "resources/ResourceIds.h"
 
