@@ -9,7 +9,6 @@
 #include "card/DeviceTable.h"
 #include "host/HostServices.h"
 #include "module/Dk08Main.h"
-#include "module/Process.h"
 #include "ui/Controls.h"
 #include "ui/Placement.h"
 
@@ -31,7 +30,6 @@ extern "C" LONG WINAPI SetupOrvikDLL(HWND hostMainWindow) {
         return 0;
     SetUpCardAndModule();
     RegisterControlClasses();
-    OpenTickSource();
     return 1;
 }
 
@@ -42,7 +40,6 @@ extern "C" LONG WINAPI FinishOrvikDLL(LONG) {
     ReleaseDialogFont();
     DestroyNotifyWindow();
     CloseDevices();
-    CloseTickSource();
     return 1;
 }
 

@@ -12,8 +12,6 @@
 #include "host/HostServices.h"
 #include "module/OutputBuffer.h"
 
-#include <mmsystem.h>
-
 #include <cmath>
 #include <cstdio>
 
@@ -24,7 +22,6 @@
 #define ANIMATION_WRAPPED     (-9)
 #define WARNING_TEXT_BYTES    128u
 #define MAX_REPORTING_MODULES 64u
-#define SYSTEM_TICK_LAG_MS    1000
 #define MAX_WRAPPED_CHANNELS  512u /* more than 16 sockets x 3 ports x 8 channels */
 
 static TickSource s_tickSource;
@@ -32,45 +29,16 @@ static TickSource s_tickSource;
 /* Modules that have reported a failing port access in the current run. */
 static const ModuleRecord* s_reported[MAX_REPORTING_MODULES];
 
-/* The multimedia timer counts the same milliseconds since system start as
-   GetTickCount, which the host's start tick comes from, but in steps of one
-   millisecond instead of the ten to sixteen of the system tick: a block is
-   handed on within a millisecond of its end rather than up to sixteen after. */
-static DWORD SystemTick(void) {
-    return timeGetTime();
-}
-
-static int s_fineTimer;
-
-void OpenTickSource(void) {
-    if (!s_fineTimer && timeBeginPeriod(1) == TIMERR_NOERROR)
-        s_fineTimer = 1;
-}
-
-void CloseTickSource(void) {
-    if (s_fineTimer && timeEndPeriod(1) == TIMERR_NOERROR)
-        s_fineTimer = 0;
-}
-
 void SetTickSource(TickSource source) {
     s_tickSource = source;
 }
 
-/* Reading the fine timer costs far more than the system tick (about two
-   hundred nanoseconds against three under Wine), and a host polls without
-   pause. The system tick never runs ahead of the fine timer, so a block it
-   already finds due is due. It can lag by far more than its step when the
-   machine is busy (160 ms has been seen under Wine), so only a block due
-   more than a second from it is taken as not due without the fine timer. */
+/* The host takes the run's start tick from GetTickCount, so the same clock
+   decides when a block is due. The signed difference keeps working across the
+   tick count's 49.7-day wrap. */
 static int TickReached(DWORD due) {
-    if (s_tickSource)
-        return static_cast<LONG>(s_tickSource() - due) >= 0;
-    DWORD coarse = GetTickCount();
-    if (static_cast<LONG>(coarse - due) >= 0)
-        return 1;
-    if (static_cast<LONG>(due - coarse) > SYSTEM_TICK_LAG_MS)
-        return 0;
-    return static_cast<LONG>(SystemTick() - due) >= 0;
+    DWORD now = s_tickSource ? s_tickSource() : GetTickCount();
+    return static_cast<LONG>(now - due) >= 0;
 }
 
 void ForgetPassFailures(const ModuleRecord* module) {
@@ -223,7 +191,6 @@ static int BlockIsDue(const ChannelState* state) {
     const volatile SharedVariables& shared = Shared();
     DWORD due = shared.dwExperimentStartTimeTicks +
                 DueOffset(SamplesProduced(state), shared.fGlobalMilliSecondsPerSample);
-    /* The signed difference keeps working across the tick count's 49.7-day wrap. */
     return TickReached(due);
 }
 

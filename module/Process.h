@@ -17,12 +17,8 @@ void ForgetPassFailures(const ModuleRecord* module);
    forgets the module's wraps. */
 void ForgetSampleEpochs(const ModuleRecord* module);
 
-/* The one source of time for pacing: the system's milliseconds since start
-   (timeGetTime) unless a test sets another. Open asks the system for
-   one-millisecond timer steps while the extension is loaded; close gives them
-   back. */
-void OpenTickSource(void);
-void CloseTickSource(void);
+/* The one source of time for pacing: the system tick count (GetTickCount)
+   unless a test sets another. */
 typedef DWORD (*TickSource)(void);
 void SetTickSource(TickSource source); /* null restores the system's clock */
 
