@@ -155,8 +155,13 @@ static void ClearOutputChannelStates(ModuleRecord* module) {
 static LONG OnStart(ModuleRecord* module) {
     ModuleSettings* settings = SettingsOf(module);
     DeviceEntry* card = CardOf(settings);
+    /* A stored socket or port out of range names no card: there is nothing
+       to prepare, and the passes leave such a module alone. A module refused
+       at restore only because its card was missing is prepared like any
+       other: with the card still missing, programming the directions fails
+       with its warning and the start is refused. */
     if (!card)
-        return 1; /* a module refused at restore takes no part in the run */
+        return 1;
     ClearOutputChannelStates(module);
     ForgetPassFailures(module);
     ForgetSampleEpochs(module);

@@ -1,6 +1,6 @@
 /*
  * The output module's sample-position bytes, obtained from and returned to the
- * host's allocator.
+ * host's allocator, and the table of their sizes.
  */
 #include "module/OutputBuffer.h"
 
@@ -8,35 +8,57 @@
 
 #include <cstring>
 
-struct BufferHead {
+/* More than sixteen sockets by three ports; a port may carry several modules. */
+#define MAX_OUTPUT_BUFFERS 256u
+
+/* Keyed by the block itself, not by the settings record, so the size follows
+   the buffer wherever the host keeps the record. */
+struct BufferSize {
+    const BYTE* bytes;
     DWORD capacity;
 };
+static BufferSize s_sizes[MAX_OUTPUT_BUFFERS];
+
+static BufferSize* RowOf(const BYTE* bytes) {
+    for (BufferSize& row : s_sizes) {
+        if (row.bytes == bytes)
+            return &row;
+    }
+    return nullptr;
+}
 
 int ObtainOutputBuffer(ModuleSettings* settings, DWORD blockSize, const char* source, int line) {
     settings->outputBuffer = nullptr;
-    DWORD capacity = blockSize < MAX_BLOCK_SAMPLES ? blockSize : MAX_BLOCK_SAMPLES;
-    void* block = Host().NewMemAlloc(sizeof(BufferHead) + capacity, source, line);
-    if (!block)
+    BufferSize* row = RowOf(nullptr);
+    if (!row)
         return 0;
-    memset(block, 0, sizeof(BufferHead) + capacity);
-    static_cast<BufferHead*>(block)->capacity = capacity;
-    settings->outputBuffer = static_cast<BYTE*>(block);
+    BYTE* bytes = static_cast<BYTE*>(Host().NewMemAlloc(blockSize, source, line));
+    if (!bytes)
+        return 0;
+    memset(bytes, 0, blockSize);
+    row->bytes = bytes;
+    row->capacity = blockSize;
+    settings->outputBuffer = bytes;
     return 1;
 }
 
+/* A pointer this file never handed out (a record restored with stale bytes)
+   is dropped, never given to the host's allocator. */
 void ReleaseOutputBuffer(ModuleSettings* settings, const char* source, int line) {
-    if (!settings->outputBuffer)
-        return;
-    Host().NewDoMemFree(settings->outputBuffer, source, line);
+    BYTE* bytes = settings->outputBuffer;
     settings->outputBuffer = nullptr;
+    BufferSize* row = bytes ? RowOf(bytes) : nullptr;
+    if (!row)
+        return;
+    *row = BufferSize();
+    Host().NewDoMemFree(bytes, source, line);
 }
 
 BYTE* OutputBufferBytes(const ModuleSettings* settings) {
-    return settings->outputBuffer ? settings->outputBuffer + sizeof(BufferHead) : nullptr;
+    return settings->outputBuffer;
 }
 
 DWORD OutputBufferCapacity(const ModuleSettings* settings) {
-    if (!settings->outputBuffer)
-        return 0;
-    return reinterpret_cast<const BufferHead*>(settings->outputBuffer)->capacity;
+    const BufferSize* row = settings->outputBuffer ? RowOf(settings->outputBuffer) : nullptr;
+    return row ? row->capacity : 0;
 }

@@ -456,3 +456,32 @@ TEST_F(StopAtOnce, AFailingReadGoesOnWithoutHarm) {
 TEST_F(StopAtOnce, AFailingWriteWritesNothingIntoTheFreedBuffer) {
     ExpectNoStaleWrites({"output module", SIM_OUTPORT, 1, 0, 1});
 }
+
+/* More output modules than the extension keeps buffer sizes for: the start
+   past the last is refused with its warning before the host is asked for
+   anything, and the modules started before it write as usual. */
+TEST_F(BadInput, OutputModulesPastTheSizeTableAreRefusedAtStart) {
+    const size_t kTableRows = 256;
+    std::vector<RefModule*> modules;
+    for (size_t i = 0; i <= kTableRows; ++i) {
+        modules.push_back(Restore(0, 1, 1, 0));
+        ASSERT_NE(nullptr, modules.back());
+    }
+    RefHost_SetRate(1.0, 2);
+    for (size_t i = 0; i < kTableRows; ++i)
+        ASSERT_EQ(1, RefHost_SendEvent(modules[i], ME_START, 0, 0)) << i;
+    size_t allocations = RefHost_AllocationCount();
+    EXPECT_EQ(0, RefHost_SendEvent(modules[kTableRows], ME_START, 0, 0));
+    EXPECT_EQ(allocations, RefHost_AllocationCount());
+    EXPECT_EQ(1u, Warnings());
+    EXPECT_EQ(nullptr, RefModule_Record(modules[kTableRows])->settings->outputBuffer);
+
+    /* A stop frees a row for the next start. */
+    EXPECT_EQ(1, RefHost_SendEvent(modules[0], ME_STOP, 0, 0));
+    EXPECT_EQ(1, RefHost_SendEvent(modules[kTableRows], ME_START, 0, 0));
+    for (RefModule* m : modules) {
+        RefHost_SendEvent(m, ME_STOP, 0, 0);
+        RefHost_DeleteModule(m);
+    }
+    ExpectHostIntact();
+}

@@ -181,3 +181,48 @@ TEST_F(ModuleEvents, LoopbackThroughTheCableReadsBackWhatWasWritten) {
         EXPECT_EQ(kPattern[i], BlockSamples(const_cast<DataBlock*>(b))[0]);
     }
 }
+
+/* The one NewMemAlloc call of a start, from the journal; null when none. */
+static const JournalEntry* OnlyAllocation(void) {
+    const JournalEntry* found = nullptr;
+    for (size_t i = 0; i < RefHost_JournalSize(); ++i) {
+        const JournalEntry* e = RefHost_JournalEntry(i);
+        if (e->kind != J_CALL || strcmp(e->text, "NewMemAlloc") != 0)
+            continue;
+        if (found)
+            return nullptr;
+        found = e;
+    }
+    return found;
+}
+
+/* The host sees exactly the block size asked for, and the settings record holds
+   exactly the block it returned, whose bytes are the port's from the first. */
+TEST_F(ModuleEvents, OutputBufferIsTheHostsBlockOfBlockSizeBytes) {
+    static const DWORD kBlockSizes[] = {1, 3, 100, 65535, 65536, 100000};
+    static const float kLevels[3] = {5, 0, 5};
+    for (DWORD blockSize : kBlockSizes) {
+        SCOPED_TRACE(blockSize);
+        RefModule* out = Restore(0, 1, 1, 0);
+        ASSERT_NE(nullptr, out);
+        RefHost_ClearJournal();
+        Start(1.0, blockSize);
+        const JournalEntry* allocation = OnlyAllocation();
+        ASSERT_NE(nullptr, allocation);
+        EXPECT_EQ(blockSize, allocation->a);
+        EXPECT_STREQ("Dk08Main:210", allocation->source);
+        const BYTE* buffer = RefModule_Record(out)->settings->outputBuffer;
+        EXPECT_EQ(allocation->value, reinterpret_cast<DWORD>(buffer));
+
+        SimCard_ClearTrace();
+        RefHost_QueueInputBlock(out, 0, kLevels, 3);
+        RefHost_ProcessAll();
+        std::vector<TraceRow> writes = CardTrace(SIM_OUTPORT);
+        ASSERT_EQ(blockSize < 3 ? blockSize : 3u, writes.size());
+        for (size_t j = 0; j < writes.size(); ++j)
+            EXPECT_EQ(writes[j].value, buffer[j]) << "byte " << j;
+        RefHost_StopExperiment();
+        EXPECT_EQ(nullptr, RefModule_Record(out)->settings->outputBuffer);
+        RefHost_DeleteModule(out);
+    }
+}
