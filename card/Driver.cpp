@@ -28,8 +28,10 @@ struct DriverEntries {
 #undef DECLARE_ENTRY
 };
 
-/* Entry addresses survive an unload on purpose: the guards test the library
-   handle first and never reach them while it is null. */
+/* Entry addresses survive an unload: the guards test the library handle first
+   and never reach them while it is null. A load clears them all before it
+   resolves, so a library refused half-way can never leave the previous
+   library's addresses behind. */
 static HMODULE s_library;
 static DriverEntries s_entries;
 
@@ -42,7 +44,7 @@ static const EntrySlot kEntrySlots[] = {DRIVER_ENTRIES(ENTRY_SLOT)};
 #undef ENTRY_SLOT
 
 /* Stores each address as it is obtained; returns 1 when every name resolved,
-   0 at the first that did not (the later slots are left as they were). */
+   0 at the first that did not (the later slots stay null). */
 static int ResolveEntries(HMODULE library) {
     BYTE* entries = reinterpret_cast<BYTE*>(&s_entries);
     for (const EntrySlot& slot : kEntrySlots) {
@@ -57,6 +59,7 @@ static int ResolveEntries(HMODULE library) {
 int LoadDriverLibrary(void) {
     if (s_library)
         return 0;
+    s_entries = DriverEntries();
     s_library = LoadLibraryA(DRIVER_LIBRARY_NAME);
     if (!s_library)
         return 0;
