@@ -7,7 +7,7 @@
  */
 #include "ui/Placement.h"
 
-#include "extension/Library.h"
+#include "host/LibraryHandles.h"
 #include "host/HostServices.h"
 #include "resources/ResourceIds.h"
 
@@ -26,12 +26,10 @@ static LONG KeepOnScreen(LONG at, LONG extent, LONG screen) {
     return at;
 }
 
-POINT ComputeDialogPosition(SIZE dialog, RECT referenceOnScreen, SIZE screen) {
-    LONG centreX = referenceOnScreen.left + (referenceOnScreen.right - referenceOnScreen.left) / 2;
-    LONG centreY = referenceOnScreen.top + (referenceOnScreen.bottom - referenceOnScreen.top) / 2;
+POINT ComputeDialogPosition(SIZE dialog, POINT centreOnScreen, SIZE screen) {
     POINT at;
-    at.x = KeepOnScreen(centreX - dialog.cx / 2, dialog.cx, screen.cx);
-    at.y = KeepOnScreen(centreY - dialog.cy / 2, dialog.cy, screen.cy);
+    at.x = KeepOnScreen(centreOnScreen.x - dialog.cx / 2, dialog.cx, screen.cx);
+    at.y = KeepOnScreen(centreOnScreen.y - dialog.cy / 2, dialog.cy, screen.cy);
     /* After the edge rules, so a dialog larger than the screen shows its top left. */
     if (at.x < 0)
         at.x = 0;
@@ -40,22 +38,20 @@ POINT ComputeDialogPosition(SIZE dialog, RECT referenceOnScreen, SIZE screen) {
     return at;
 }
 
-/* The reference window's client area in screen coordinates; without one the
-   desktop's size, taken from the screen origin. */
-static RECT ReferenceRectangle(HWND reference) {
-    RECT area = {0, 0, 0, 0};
-    if (reference) {
+/* The centre of the reference window's client area on screen; without one the
+   centre of the desktop's size, taken from the screen origin. The centre
+   itself goes through ClientToScreen, so a window with a right-to-left layout,
+   whose client x runs from its right edge, is centred over too. */
+static POINT ReferenceCentre(HWND reference) {
+    RECT area;
+    if (reference)
         GetClientRect(reference, &area);
-        POINT origin = {0, 0};
-        ClientToScreen(reference, &origin);
-        OffsetRect(&area, origin.x, origin.y);
-    } else {
-        RECT desktop;
-        GetWindowRect(GetDesktopWindow(), &desktop);
-        area.right = desktop.right - desktop.left;
-        area.bottom = desktop.bottom - desktop.top;
-    }
-    return area;
+    else
+        GetWindowRect(GetDesktopWindow(), &area);
+    POINT centre = {(area.right - area.left) / 2, (area.bottom - area.top) / 2};
+    if (reference)
+        ClientToScreen(reference, &centre);
+    return centre;
 }
 
 static void CentreDialog(HWND dialog, HWND reference) {
@@ -63,7 +59,7 @@ static void CentreDialog(HWND dialog, HWND reference) {
     GetWindowRect(dialog, &own);
     SIZE size = {own.right - own.left, own.bottom - own.top};
     SIZE screen = {GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-    POINT at = ComputeDialogPosition(size, ReferenceRectangle(reference), screen);
+    POINT at = ComputeDialogPosition(size, ReferenceCentre(reference), screen);
     MoveWindow(dialog, at.x, at.y, size.cx, size.cy, FALSE);
 }
 

@@ -2,10 +2,9 @@
 
 #include <windows.h>
 
-/* Where a dialog of the given size goes: centred over the reference rectangle
-   (screen coordinates of the reference window's client area, or the desktop's
-   size taken from the origin), then kept on a primary screen of the given size. */
-POINT ComputeDialogPosition(SIZE dialog, RECT referenceOnScreen, SIZE screen);
+/* Where a dialog of the given size goes: centred on the given point (screen
+   coordinates), then kept on a primary screen of the given size. */
+POINT ComputeDialogPosition(SIZE dialog, POINT centreOnScreen, SIZE screen);
 
 /* Centres the dialog over the reference window (may be null) and gives its
    statics and buttons the cached normal-weight font. */

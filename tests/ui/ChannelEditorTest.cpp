@@ -216,11 +216,12 @@ TEST_F(ChannelEditorTest, IsCentredOverTheHostWindow) {
     Run([](HWND dialog) {
         RECT client, placed;
         GetClientRect(RefHost_MainWindow(), &client);
-        MapWindowPoints(RefHost_MainWindow(), nullptr, reinterpret_cast<POINT*>(&client), 2);
+        POINT centre = {client.right / 2, client.bottom / 2};
+        ClientToScreen(RefHost_MainWindow(), &centre);
         GetWindowRect(dialog, &placed);
         SIZE size = {placed.right - placed.left, placed.bottom - placed.top};
         SIZE screen = {GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-        POINT expected = ComputeDialogPosition(size, client, screen);
+        POINT expected = ComputeDialogPosition(size, centre, screen);
         EXPECT_EQ(expected.x, placed.left);
         EXPECT_EQ(expected.y, placed.top);
         ClickButton(dialog, IDCANCEL);

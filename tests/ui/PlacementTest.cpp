@@ -10,6 +10,7 @@
 #include "tests/ui/UiTestSupport.h"
 #include "ui/Placement.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <map>
 
@@ -17,28 +18,27 @@
 
 struct PlacementCase {
     const char* name;
-    RECT reference; /* on screen */
+    POINT centre; /* of the reference's client area, on screen */
     SIZE dialog;
     SIZE screen;
     POINT expected;
 };
 
-TEST(DialogPosition, CentresOverTheReferenceAndKeepsToThePrimaryScreen) {
+TEST(DialogPosition, CentresOnThePointAndKeepsToThePrimaryScreen) {
     static const PlacementCase kCases[] = {
-        {"centred", {100, 50, 900, 650}, {400, 300}, {1024, 768}, {300, 200}},
-        {"past the right edge", {800, 0, 1400, 400}, {400, 300}, {1024, 768}, {624, 50}},
-        {"monitor left of the primary", {-1000, 100, -200, 700}, {400, 300}, {1024, 768}, {0, 250}},
-        {"monitor above the primary", {0, -900, 800, -300}, {400, 300}, {1024, 768}, {200, 0}},
-        {"past the bottom edge", {0, 600, 800, 1000}, {400, 300}, {1024, 768}, {200, 468}},
-        {"wider than the screen", {0, 0, 1024, 768}, {1200, 300}, {1024, 768}, {0, 234}},
-        {"larger than the screen both ways", {0, 0, 1024, 768}, {1200, 900}, {1024, 768}, {0, 0}},
-        {"odd reference width", {0, 0, 801, 600}, {400, 300}, {1024, 768}, {200, 150}},
-        {"odd dialog width", {0, 0, 800, 600}, {401, 301}, {1024, 768}, {200, 150}},
-        {"desktop from the origin", {0, 0, 1280, 1024}, {300, 200}, {1280, 1024}, {490, 412}},
+        {"centred", {500, 350}, {400, 300}, {1024, 768}, {300, 200}},
+        {"past the right edge", {1100, 200}, {400, 300}, {1024, 768}, {624, 50}},
+        {"monitor left of the primary", {-600, 400}, {400, 300}, {1024, 768}, {0, 250}},
+        {"monitor above the primary", {400, -600}, {400, 300}, {1024, 768}, {200, 0}},
+        {"past the bottom edge", {400, 800}, {400, 300}, {1024, 768}, {200, 468}},
+        {"wider than the screen", {512, 384}, {1200, 300}, {1024, 768}, {0, 234}},
+        {"larger than the screen both ways", {512, 384}, {1200, 900}, {1024, 768}, {0, 0}},
+        {"odd dialog width", {400, 300}, {401, 301}, {1024, 768}, {200, 150}},
+        {"desktop from the origin", {640, 512}, {300, 200}, {1280, 1024}, {490, 412}},
     };
     for (const PlacementCase& test : kCases) {
         SCOPED_TRACE(test.name);
-        POINT at = ComputeDialogPosition(test.dialog, test.reference, test.screen);
+        POINT at = ComputeDialogPosition(test.dialog, test.centre, test.screen);
         EXPECT_EQ(test.expected.x, at.x);
         EXPECT_EQ(test.expected.y, at.y);
     }
@@ -69,28 +69,59 @@ static SIZE WindowSize(HWND window) {
     return size;
 }
 
+static HWND CreateReference(DWORD extendedStyle, int x, int y, int width, int height) {
+    return CreateWindowExA(extendedStyle, "STATIC", "", WS_POPUP | WS_VISIBLE, x, y, width, height,
+                           nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+}
+
 TEST(DialogPlacement, MovesTheDialogOverTheReferenceClientArea) {
-    HWND reference = CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE, 100, 50, 800, 600,
-                                     nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
     ModelessDialog dialog("ABOUT");
     ASSERT_NE(nullptr, dialog.window);
     SIZE size = WindowSize(dialog.window);
 
-    PlaceDialog(dialog.window, reference);
-    RECT placed;
-    GetWindowRect(dialog.window, &placed);
-    EXPECT_EQ(100 + 400 - size.cx / 2, placed.left);
-    EXPECT_EQ(50 + 300 - size.cy / 2, placed.top);
-    EXPECT_EQ(size.cx, placed.right - placed.left);
-    EXPECT_EQ(size.cy, placed.bottom - placed.top);
-    DestroyWindow(reference);
+    /* An odd client width centres on the truncated half. */
+    static const struct { int width, height; } kReferences[] = {{800, 600}, {801, 601}};
+    for (const auto& reference : kReferences) {
+        SCOPED_TRACE(reference.width);
+        HWND window = CreateReference(0, 100, 50, reference.width, reference.height);
+        PlaceDialog(dialog.window, window);
+        RECT placed;
+        GetWindowRect(dialog.window, &placed);
+        EXPECT_EQ(100 + reference.width / 2 - size.cx / 2, placed.left);
+        EXPECT_EQ(50 + reference.height / 2 - size.cy / 2, placed.top);
+        EXPECT_EQ(size.cx, placed.right - placed.left);
+        EXPECT_EQ(size.cy, placed.bottom - placed.top);
+        DestroyWindow(window);
+    }
 
-    RECT desktop;
+    RECT desktop, placed;
     GetWindowRect(GetDesktopWindow(), &desktop);
     PlaceDialog(dialog.window, nullptr);
     GetWindowRect(dialog.window, &placed);
     EXPECT_EQ((desktop.right - desktop.left) / 2 - size.cx / 2, placed.left);
     EXPECT_EQ((desktop.bottom - desktop.top) / 2 - size.cy / 2, placed.top);
+}
+
+/* A mirrored host window's client x runs from its right edge: its origin on
+   screen is its right side, and only the converted centre lands over it. */
+TEST(DialogPlacement, CentresOverAMirroredHostWindow) {
+    HWND window = CreateReference(WS_EX_LAYOUTRTL, 100, 50, 600, 400);
+    ASSERT_NE(nullptr, window);
+    ASSERT_TRUE(GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_LAYOUTRTL);
+    ModelessDialog dialog("ABOUT");
+    ASSERT_NE(nullptr, dialog.window);
+
+    PlaceDialog(dialog.window, window);
+    RECT host, placed;
+    GetWindowRect(window, &host);
+    GetWindowRect(dialog.window, &placed);
+    LONG hostCentre = (host.left + host.right) / 2;
+    LONG dialogCentre = (placed.left + placed.right) / 2;
+    EXPECT_LE(labs(hostCentre - dialogCentre), 1)
+        << "host " << host.left << ".." << host.right << ", dialog " << placed.left << ".."
+        << placed.right;
+    EXPECT_EQ(50 + 200 - (placed.bottom - placed.top) / 2, placed.top);
+    DestroyWindow(window);
 }
 
 /* ---- Font ---------------------------------------------------------------------------------- */
