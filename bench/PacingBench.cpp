@@ -5,8 +5,9 @@
  * Counted exactly, whatever the machine's speed: blocks released before their
  * due tick, and polls that found a block due and did not release it. Measured:
  * how GetTickCount steps while polling, how long after the tick first showed a
- * block due it went out (in real time, the performance counter), and the mean
- * rate over the run.
+ * block due it went out (in real time, the performance counter), beside how
+ * long idle polls took during which the tick moved (the machine's own stalls
+ * at a tick), and the mean rate over the run.
  */
 #include "Bench.h"
 
@@ -43,6 +44,7 @@ static struct {
     PacedChannel channel[MAX_PACED_CHANNELS];
     unsigned long long early;
     unsigned long long missed;
+    unsigned long long filled;      /* blocks handed out to be filled */
     std::vector<long> tickLateness; /* release tick minus due tick, ms */
     std::vector<double> response;   /* first pass that could see the due tick to the release, s */
     double passStart;               /* performance counter before the pass going on, s */
@@ -88,7 +90,9 @@ static void WINAPI ReleaseAndTime(void* outputChannel, const char* sourceFile, i
 }
 
 static void* WINAPI HostOutputBlock(void* outputChannel) {
-    return HostBlockServices()->getCurrentOutputBlock(outputChannel);
+    void* block = HostBlockServices()->getCurrentOutputBlock(outputChannel);
+    s_run.filled += block != nullptr;
+    return block;
 }
 
 static void* WINAPI HostInputBlock(void* moduleRecord, UINT input) {
@@ -103,6 +107,10 @@ static void WINAPI ReleaseHostInputBlock(void* moduleRecord, UINT input, const c
 struct PollFigures {
     std::vector<DWORD> steps; /* distinct increments of GetTickCount seen between polls */
     unsigned long long polls;
+    /* How long the idle polls took (no block filled or released, no
+       messages pumped) during which the tick moved: what the machine does
+       at a tick, whatever the pass does. */
+    std::vector<double> idleMoveGaps;
     double longestGap; /* seconds between the starts of two polls */
     double seconds;
 };
@@ -112,6 +120,7 @@ static void Poll(double seconds, PollFigures* figures) {
     DWORD lastPump = lastTick;
     double t0 = Seconds();
     double lastPoll = t0;
+    int lastIdle = 0;
     int dueBefore[MAX_PACED_CHANNELS];
     unsigned long long releasedBefore[MAX_PACED_CHANNELS];
     for (;;) {
@@ -124,12 +133,15 @@ static void Poll(double seconds, PollFigures* figures) {
         ++figures->polls;
         if (now - lastPoll > figures->longestGap)
             figures->longestGap = now - lastPoll;
-        lastPoll = now;
-        s_run.passStart = now;
         if (tick != lastTick) {
             figures->steps.push_back(tick - lastTick);
             lastTick = tick;
+            if (lastIdle)
+                figures->idleMoveGaps.push_back(now - lastPoll);
         }
+        lastPoll = now;
+        s_run.passStart = now;
+        unsigned long long filledBefore = s_run.filled;
         for (unsigned i = 0; i < s_run.channels; ++i) {
             PacedChannel& c = s_run.channel[i];
             releasedBefore[i] = c.released;
@@ -138,13 +150,17 @@ static void Poll(double seconds, PollFigures* figures) {
                 c.dueSeen = now;
         }
         RefHost_ProcessAll();
+        lastIdle = s_run.filled == filledBefore;
         for (unsigned i = 0; i < s_run.channels; ++i) {
             if (dueBefore[i] && s_run.channel[i].released == releasedBefore[i])
                 ++s_run.missed;
+            if (s_run.channel[i].released != releasedBefore[i])
+                lastIdle = 0;
         }
         if (tick - lastPump >= PUMP_EVERY_TICKS) {
             PumpMessages();
             lastPump = tick;
+            lastIdle = 0;
         }
     }
     figures->seconds = Seconds() - t0;
@@ -212,8 +228,18 @@ template <typename T> static T Percentile(const std::vector<T>& sorted, double s
     return sorted[i ? i - 1 : 0];
 }
 
+/* The share of sorted values at or below the limit. */
+static double ShareWithin(const std::vector<double>& sorted, double limit) {
+    if (sorted.empty())
+        return 0;
+    size_t n =
+        static_cast<size_t>(std::upper_bound(sorted.begin(), sorted.end(), limit) - sorted.begin());
+    return static_cast<double>(n) / static_cast<double>(sorted.size());
+}
+
 static void ReportPaced(double ms, DWORD blockSize, unsigned channels, PollFigures* f) {
     std::sort(f->steps.begin(), f->steps.end());
+    std::sort(f->idleMoveGaps.begin(), f->idleMoveGaps.end());
     std::sort(s_run.tickLateness.begin(), s_run.tickLateness.end());
     std::sort(s_run.response.begin(), s_run.response.end());
     unsigned long long released = 0;
@@ -235,9 +261,14 @@ static void ReportPaced(double ms, DWORD blockSize, unsigned channels, PollFigur
     Say("    release tick - due tick (the tick's own steps): median %ld ms, max %ld ms\n",
         Percentile(s_run.tickLateness, 0.5), Percentile(s_run.tickLateness, 1.0));
     Say("    real time from the tick showing the block due to its release, at most: median "
-        "%.3f ms, 99%% %.3f ms, max %.3f ms\n",
+        "%.3f ms, 99%% %.3f ms, max %.3f ms; within 1 ms: %.1f%%\n",
         Percentile(s_run.response, 0.5) * 1000, Percentile(s_run.response, 0.99) * 1000,
-        Percentile(s_run.response, 1.0) * 1000);
+        Percentile(s_run.response, 1.0) * 1000, ShareWithin(s_run.response, 0.001) * 100);
+    Say("    an idle poll during which the tick moved took: median %.3f ms, 99%% %.3f ms, "
+        "max %.3f ms; within 1 ms: %.1f%% (%u such polls)\n",
+        Percentile(f->idleMoveGaps, 0.5) * 1000, Percentile(f->idleMoveGaps, 0.99) * 1000,
+        Percentile(f->idleMoveGaps, 1.0) * 1000, ShareWithin(f->idleMoveGaps, 0.001) * 100,
+        static_cast<unsigned>(f->idleMoveGaps.size()));
     Say("    (a poll every %.4f ms on average, the longest gap between two polls %.1f ms)\n",
         f->polls ? f->seconds / static_cast<double>(f->polls) * 1000 : 0.0, f->longestGap * 1000);
     /* Each release is late by up to one step of the tick; a straight line
@@ -264,7 +295,7 @@ void BenchPacing(double seconds) {
         "host\n");
     for (const auto& run : kRuns) {
         PollFigures figures = {};
-        s_run.early = s_run.missed = 0;
+        s_run.early = s_run.missed = s_run.filled = 0;
         s_run.tickLateness.clear();
         s_run.response.clear();
         s_run.firstChannelReleases.clear();
