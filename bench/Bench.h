@@ -12,6 +12,13 @@
 
 void Say(const char* format, ...);
 double Seconds(void); /* the performance counter, in seconds */
+/* Whether this process runs under a user-mode emulator, as scripts/bench
+   found out and passed in ORVIK_BENCH_EMULATION (the emulator's path, or
+   "none"): 1 emulated, 0 not, -1 not known. */
+int Emulated(void);
+/* The verdict on a target for real hardware, from a time measured here: under
+   emulation a met target is met even so, and a missed one cannot be judged. */
+const char* TimeVerdict(int met);
 
 /* Block services in place of the reference host's (BlockServices.cpp). */
 struct BlockServices {
@@ -54,13 +61,6 @@ const char* HookedAllocationFunctions(void); /* the imports HookExtensionAllocat
 void BenchDataPath(void);
 void BenchAllocations(void);
 void BenchPacing(double seconds);
-/* Whether this process runs under a user-mode emulator, as scripts/bench
-   found out and passed in ORVIK_BENCH_EMULATION (the emulator's path, or
-   "none"): 1 emulated, 0 not, -1 not known. */
-int Emulated(void);
-/* The verdict on a target for real hardware, from a time measured here: under
-   emulation a met target is met even so, and a missed one cannot be judged. */
-const char* TimeVerdict(int met);
 void BenchStartup(void);
 void ReportDllFacts(void);
 
