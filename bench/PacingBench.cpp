@@ -166,8 +166,14 @@ static void Poll(double seconds, PollFigures* figures) {
     figures->seconds = Seconds() - t0;
 }
 
+/* A probe makes the counters fire, to show they can: the host withholds its
+   blocks (every due poll is then a miss), or the bench takes the start tick
+   as later than the host's (every release then looks early). */
+enum Probe { PROBE_NONE, PROBE_WITHHELD_BLOCKS, PROBE_LATE_START };
+#define PROBE_LATE_START_MS 1000u
+
 static int RunPaced(double ms, DWORD blockSize, unsigned channels, double seconds,
-                    PollFigures* figures) {
+                    PollFigures* figures, Probe probe = PROBE_NONE) {
     static const BlockServices kTimedRelease = {HostOutputBlock, ReleaseAndTime, HostInputBlock,
                                                 ReleaseHostInputBlock};
     if (!AdmitExtensionWith(&kTimedRelease))
@@ -181,7 +187,7 @@ static int RunPaced(double ms, DWORD blockSize, unsigned channels, double second
     if (started && hostStart) {
         s_run.ms = ms;
         s_run.blockSize = blockSize;
-        s_run.startTick = *hostStart;
+        s_run.startTick = *hostStart + (probe == PROBE_LATE_START ? PROBE_LATE_START_MS : 0u);
         s_run.channels = channels;
         for (unsigned i = 0; i < channels; ++i) {
             s_run.channel[i] = PacedChannel();
@@ -192,7 +198,9 @@ static int RunPaced(double ms, DWORD blockSize, unsigned channels, double second
         s_run.tickLateness.reserve(expected);
         s_run.response.reserve(expected);
         s_run.firstChannelReleases.reserve(expected);
+        RefHost_WithholdOutputBlocks(probe == PROBE_WITHHELD_BLOCKS);
         Poll(seconds, figures);
+        RefHost_WithholdOutputBlocks(0);
         RefHost_StopExperiment();
     }
     s_run.channels = 0;
@@ -285,6 +293,31 @@ static void ReportPaced(double ms, DWORD blockSize, unsigned channels, PollFigur
         TimeVerdict(achieved > 0 && std::fabs(deviation) <= RATE_TOLERANCE));
 }
 
+static void ResetRun(void) {
+    s_run.early = s_run.missed = s_run.filled = 0;
+    s_run.tickLateness.clear();
+    s_run.response.clear();
+    s_run.firstChannelReleases.clear();
+}
+
+static void CheckCounters(void) {
+    PollFigures figures = {};
+    ResetRun();
+    RunPaced(1.0, 10, 1, 1.0, &figures, PROBE_WITHHELD_BLOCKS);
+    unsigned long long missed = s_run.missed;
+    ResetRun();
+    figures = PollFigures();
+    RunPaced(1.0, 10, 1, 1.0, &figures, PROBE_LATE_START);
+    unsigned long long early = s_run.early;
+    unsigned long long released = s_run.channel[0].released;
+    Say("  the counters themselves, 1 s each at 1 ms per sample, block 10: with the host's blocks "
+        "withheld, %llu polls counted as missed releases (must be > 0); with the bench's start "
+        "tick %u ms late, %llu of %llu releases counted as early (must be all)  %s\n",
+        missed, PROBE_LATE_START_MS, early, released,
+        missed > 0 && released > 0 && early == released ? "they work" : "COUNTERS BROKEN");
+    ResetRun();
+}
+
 void BenchPacing(double seconds) {
     static const struct {
         double ms;
@@ -295,10 +328,7 @@ void BenchPacing(double seconds) {
         "host\n");
     for (const auto& run : kRuns) {
         PollFigures figures = {};
-        s_run.early = s_run.missed = s_run.filled = 0;
-        s_run.tickLateness.clear();
-        s_run.response.clear();
-        s_run.firstChannelReleases.clear();
+        ResetRun();
         MarkStolenTime();
         if (!RunPaced(run.ms, run.block, run.channels, seconds, &figures)) {
             Say("  the extension was not admitted, or the run did not start\n");
@@ -307,5 +337,6 @@ void BenchPacing(double seconds) {
         ReportPaced(run.ms, run.block, run.channels, &figures);
         SayStolenTime();
     }
+    CheckCounters();
     Say("\n");
 }
