@@ -47,6 +47,19 @@ static char s_systemDir[MAX_PATH];
 static unsigned s_libraries;
 static unsigned s_functions;
 static unsigned s_foreign;
+static unsigned s_unexpected; /* libraries other than the four below */
+static int s_winmm;
+
+static const char* const kExpectedLibraries[] = {"KERNEL32.dll", "USER32.dll", "GDI32.dll",
+                                                 "msvcrt.dll"};
+
+static int IsExpectedLibrary(const char* library) {
+    for (const char* expected : kExpectedLibraries) {
+        if (_stricmp(library, expected) == 0)
+            return 1;
+    }
+    return 0;
+}
 
 /* A system library is one the loader found in the system folder. */
 static int IsSystemLibrary(const char* library) {
@@ -67,7 +80,13 @@ static void CountImport(const char* library, const char* function, void**) {
     int system = IsSystemLibrary(library);
     if (!system)
         ++s_foreign;
-    Say("    imports %-14s %s\n", library, system ? "(system library)" : "(NOT a system library)");
+    if (_stricmp(library, "WINMM.dll") == 0)
+        s_winmm = 1;
+    int expected = IsExpectedLibrary(library);
+    if (!expected)
+        ++s_unexpected;
+    Say("    imports %-14s %s%s\n", library, system ? "(system library)" : "(NOT a system library)",
+        expected ? "" : " (NOT one of the four)");
 }
 
 void ReportDllFacts(void) {
@@ -77,11 +96,13 @@ void ReportDllFacts(void) {
     DWORD size = file != INVALID_HANDLE_VALUE ? GetFileSize(file, nullptr) : 0;
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);
-    Say("The DLL (target: imports only Windows system libraries):\n");
+    Say("The DLL (target: imports only KERNEL32, USER32, GDI32 and msvcrt from the system "
+        "folder; no WINMM):\n");
     Say("  Orvik_qx4.dll: %lu bytes (%.1f KiB)\n", static_cast<unsigned long>(size), size / 1024.0);
     VisitImports(ExtensionDll(), CountImport);
-    Say("  %u libraries, %u functions imported; %s\n\n", s_libraries, s_functions,
-        s_foreign ? "TARGET MISSED" : "target met");
+    Say("  %u libraries, %u functions imported; WINMM %s; %s\n\n", s_libraries, s_functions,
+        s_winmm ? "IMPORTED" : "not imported",
+        s_foreign || s_unexpected ? "TARGET MISSED" : "target met");
 }
 
 /* ---- Allocation hooks --------------------------------------------------------- */

@@ -33,10 +33,9 @@ void BenchStartup(void) {
     double finishMedian = Median(finish, done);
     Say("  SetupOrvikDLL  (161 lookups, %u sockets probed): %7.3f ms  (slowest %.3f)  %s\n",
         SOCKETS_PROBED, setupMedian * 1000, setup[done - 1] * 1000,
-        setupMedian < TARGET_SECONDS ? "met" : "MISSED");
+        TimeVerdict(setupMedian < TARGET_SECONDS));
     Say("  FinishOrvikDLL:                                  %7.3f ms  (slowest %.3f)  %s\n",
-        finishMedian * 1000, finish[done - 1] * 1000,
-        finishMedian < TARGET_SECONDS ? "met" : "MISSED");
+        finishMedian * 1000, finish[done - 1] * 1000, TimeVerdict(finishMedian < TARGET_SECONDS));
     Say("  host blocks left after the %u shut-downs: %u\n", done, static_cast<unsigned>(leaks));
     SayStolenTime();
     Say("\n");
