@@ -4,12 +4,13 @@
 #   make bench        measure the data path, pacing and start-up against their targets
 #   make fuzz         a long seeded walk of host actions (SEED=n STEPS=n to choose)
 #   make screenshots  render the dialogs to docs/*.png
+#   make dist         the release package out/dist/Orvik_qx4-VERSION.zip, with its manual
 #   make format       clang-format the sources
 BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all setup configure build test demo bench fuzz screenshots format clean
+.PHONY: all setup configure build test demo bench fuzz screenshots dist format clean
 
 all: build
 
@@ -39,6 +40,9 @@ fuzz: build
 
 screenshots: build
 	scripts/screenshots $(BUILD)
+
+dist: setup
+	scripts/dist
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
