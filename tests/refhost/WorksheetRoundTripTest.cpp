@@ -271,6 +271,8 @@ TEST(WorksheetText, Utf8ToCodePage932KeepsEveryCharacterOrNamesIt) {
         {u8"\u00e9", nullptr, "holds U+00E9, which code page 932 lacks"},
         {u8"a\u00a5", nullptr, "holds U+00A5"}, /* would come back as a backslash */
         {u8"\U0001F600", nullptr, "holds U+1F600"},
+        {u8"\uFF5E", "～", ""},
+        {u8"\u301C", nullptr, "holds U+301C"}, /* the wave dash some input methods type */
         {"\xC3", nullptr, "is not valid UTF-8"},
         {"\xED\xA0\x80", nullptr, "is not valid UTF-8"}, /* a lone surrogate */
         {"a\tb", nullptr, "holds a control character"},
