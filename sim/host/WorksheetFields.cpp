@@ -228,40 +228,63 @@ static void ParsePattern(StoredModule* module, size_t line, const std::string& v
     }
 }
 
+/* The fields a block gives at most once, each with the member that keeps
+   its line. */
+static size_t* OnceOnlyLine(StoredModule* module, const std::string& key) {
+    static const struct {
+        const char* key;
+        size_t StoredModule::*line;
+    } fields[] = {
+        {"name", &StoredModule::nameLine},         {"description", &StoredModule::descriptionLine},
+        {"inputs", &StoredModule::inputsLine},     {"outputs", &StoredModule::outputsLine},
+        {"channels", &StoredModule::channelsLine}, {"direction", &StoredModule::directionLine},
+        {"socket", &StoredModule::socketLine},     {"port", &StoredModule::portLine},
+        {"settings", &StoredModule::settingsLine}, {"record", &StoredModule::recordLine},
+    };
+    for (const auto& field : fields) {
+        if (key == field.key) {
+            return &(module->*field.line);
+        }
+    }
+    return nullptr;
+}
+
 void StoredModule_ParseLine(StoredModule* module, size_t line, const std::string& key,
                             const std::string& value) {
-    if (key == "name" && FirstTime(module, line, key, &module->nameLine)) {
+    size_t* seen = OnceOnlyLine(module, key);
+    if (seen && !FirstTime(module, line, key, seen)) {
+        return;
+    }
+    if (key == "name") {
         ParseText(module, line, key, value, MODULE_NAME_BYTES - 1, &module->name);
-    } else if (key == "description" && FirstTime(module, line, key, &module->descriptionLine)) {
+    } else if (key == "description") {
         ParseText(module, line, key, value, MODULE_DESCRIPTION_BYTES - 1, &module->description);
-    } else if (key == "inputs" && FirstTime(module, line, key, &module->inputsLine)) {
+    } else if (key == "inputs") {
         ParseCountField(module, line, key, value, 0, CHANNEL_POSITIONS, &module->inputs);
-    } else if (key == "outputs" && FirstTime(module, line, key, &module->outputsLine)) {
+    } else if (key == "outputs") {
         ParseCountField(module, line, key, value, 0, CHANNEL_POSITIONS, &module->outputs);
-    } else if (key == "channels" && FirstTime(module, line, key, &module->channelsLine)) {
+    } else if (key == "channels") {
         ParseCountField(module, line, key, value, 1, CHANNEL_POSITIONS, &module->channels);
-    } else if (key == "direction" && FirstTime(module, line, key, &module->directionLine)) {
+    } else if (key == "direction") {
         ParseDirection(module, line, value);
-    } else if (key == "socket" && FirstTime(module, line, key, &module->socketLine)) {
+    } else if (key == "socket") {
         ParseCountField(module, line, key, value, 0, MAX_SOCKET, &module->socket);
-    } else if (key == "port" && FirstTime(module, line, key, &module->portLine)) {
+    } else if (key == "port") {
         ParsePort(module, line, value);
-    } else if (key == "channel") {
-        ParseChannelName(module, line, value);
-    } else if (key == "bytes") {
-        ParseBytes(module, line, value);
-    } else if (key == "settings" && FirstTime(module, line, key, &module->settingsLine)) {
+    } else if (key == "settings") {
         ParseSettingsHex(module, line, value);
-    } else if (key == "pattern") {
-        ParsePattern(module, line, value);
-    } else if (key == "record" && FirstTime(module, line, key, &module->recordLine)) {
+    } else if (key == "record") {
         module->record = value == "1";
         if (value != "0" && value != "1") {
             StoredModule_Fail(module, line, "record " + Quote(module, value) + " is not 0 or 1");
         }
-    } else if (key != "name" && key != "description" && key != "inputs" && key != "outputs" &&
-               key != "channels" && key != "direction" && key != "socket" && key != "port" &&
-               key != "settings" && key != "record") {
+    } else if (key == "channel") {
+        ParseChannelName(module, line, value);
+    } else if (key == "bytes") {
+        ParseBytes(module, line, value);
+    } else if (key == "pattern") {
+        ParsePattern(module, line, value);
+    } else {
         StoredModule_Fail(module, line, "unknown field " + Quote(module, key));
     }
 }
