@@ -250,6 +250,14 @@ TEST_F(WorksheetTest, BadRunLinesAreReportedAndNeverReplacedSilently) {
     EXPECT_EQ(100u, RefHost_WorksheetBlockSize());
 }
 
+/* Editors on Windows may save UTF-8 with a byte order mark and CRLF lines. */
+TEST_F(WorksheetTest, AByteOrderMarkAndCrlfLinesAreRead) {
+    WriteFile("\xEF\xBB\xBForvik-worksheet 2\r\nmodule\r\nname " + std::string(u8"出力") +
+              "\r\ndirection input\r\nchannels 1\r\nsocket 0\r\nport B\r\nend\r\n");
+    EXPECT_EQ(1, RefHost_LoadWorksheet(kFile)) << Joined(Problems());
+    EXPECT_STREQ("出力", RefModule_Record(RefHost_Module(0))->name);
+}
+
 TEST_F(WorksheetTest, LinesOutsideAModuleAreNamed) {
     WriteFile("orvik-worksheet 2\nname loose\n" + FieldModule("m", kGoodFields) + "end\n");
     EXPECT_EQ(1, RefHost_LoadWorksheet(kFile));
