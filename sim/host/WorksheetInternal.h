@@ -11,7 +11,7 @@
 #include <vector>
 
 #define WORKSHEET_MAGIC       "orvik-worksheet"
-#define WORKSHEET_HEX_VERSION 1u /* names in code page 932, settings often as hex */
+#define WORKSHEET_HEX_VERSION 1u /* the old form: names as code page 932 bytes */
 #define WORKSHEET_VERSION     2u /* names in UTF-8, settings as fields */
 
 /* A "bytes" line: settings bytes that no field describes. */
