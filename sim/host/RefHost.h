@@ -186,14 +186,18 @@ int RefHost_SaveWorksheet(const char* path);
    loaded. Returns the number of modules loaded, or -1 when the file cannot be
    read or is no worksheet (also reported). */
 int RefHost_LoadWorksheet(const char* path);
-/* The report of the last load: one line per problem, naming the file and the
-   module ("demo.ows: module 2 \"out\" (line 14): ..."). */
+/* The report of the last load: one line per bad line of the file, naming the
+   file, the line and the module ("demo.ows:14: module 2 \"out\": ..."), in
+   code page 932 like every text the host keeps. */
 size_t RefHost_WorksheetProblemCount(void);
 const char* RefHost_WorksheetProblem(size_t i);
 /* Run parameters of the last loaded worksheet (1.0 ms and 100 if none). */
 double RefHost_WorksheetRate(void);
 DWORD RefHost_WorksheetBlockSize(void);
 void RefHost_SetWorksheetRun(double millisecondsPerSample, DWORD blockSize);
+/* 1 when the last load found a bad or repeated rate-ms or block-size line
+   (reported): the rate and block size are then defaults nobody asked for. */
+int RefHost_WorksheetRunLinesBad(void);
 
 /* ---- Blocks ------------------------------------------------------------------- */
 
