@@ -63,7 +63,8 @@ static const char kUsage[] =
     "  7  the extension showed warnings\n"
     "  8  the run fell behind: under 99 % of the nominal samples, or a release\n"
     "     later than --max-late-ms\n"
-    "  9  the loop check found a mismatch or could not check everything\n";
+    "  9  the loop check found a mismatch or could not check everything\n"
+    "The interactive mode returns codes 0 to 6 only.\n";
 
 /* ---- Exit codes ------------------------------------------------------------------ */
 
@@ -250,10 +251,17 @@ static int ParseArguments(int argc, char** argv, ProgramOptions* options) {
         } else if (arg[0] == '-' && arg[1] == '-') {
             RefHost_Print(stderr, "orvik-host: unknown option %s (see --help)\n", Text(arg));
             return -1;
-        } else if (options->worksheet[0] || !CopyOption(options->worksheet, arg)) {
+        } else if (options->worksheet[0]) {
             RefHost_Print(stderr, "orvik-host: one worksheet only: %s\n", Text(arg));
             return -1;
+        } else if (!CopyOption(options->worksheet, arg)) {
+            RefHost_Print(stderr, "orvik-host: worksheet path too long: %s\n", Text(arg));
+            return -1;
         }
+    }
+    if (options->saveAs[0] && !options->worksheet[0]) {
+        RefHost_PrintText(stderr, "orvik-host: --save saves the worksheet loaded; none given\n");
+        return -1;
     }
     return 1;
 }
@@ -398,7 +406,7 @@ static int LoadWorksheet(const ProgramOptions* options, FILE* out) {
     RefHost_Print(out, "worksheet %s: %d module(s) loaded\n", Text(options->worksheet), loaded);
     if (RefHost_WorksheetProblemCount() > 0) {
         Note(EXIT_MODULES_REFUSED);
-        if (loaded == 0) {
+        if (loaded == 0 && options->batch) {
             RefHost_PrintText(out, "no module left: the run is not started\n");
             return 0;
         }
@@ -479,9 +487,12 @@ int main(int argc, char** argv) {
         if (LoadWorksheet(&options, out)) {
             ApplyWorksheetRun(&options);
             if (interactive) {
-                int code = RunWorkbench(&options);
-                if (code > EXIT_DONE && code < EXIT_CODES) {
-                    Note(static_cast<ExitCode>(code));
+                if (RunWorkbench(&options) != 0) {
+                    Note(EXIT_HOST_FAILED);
+                }
+                /* The user saw the warnings; what the extension did wrong still counts. */
+                if (RefHost_CountKind(J_VIOLATION) > 0) {
+                    Note(EXIT_CONTRACT);
                 }
             } else {
                 RunBatch(&options, out);
