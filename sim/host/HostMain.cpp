@@ -204,7 +204,7 @@ static int ParseValueOption(ProgramOptions* options, const char* name, const cha
         run.pullAtSeconds = second;
         return 1;
     } else if (std::strcmp(name, "--max-late-ms") == 0) {
-        return ParseNumber(value, &run.maxLateMs) && run.maxLateMs >= 0.0;
+        return ParseNumber(value, &run.maxLateMs) && run.maxLateMs > 0.0;
     } else if (std::strcmp(name, "--pause") == 0) {
         options->batch = 1;
         return ParsePair(value, &run.pauseAtSeconds, &run.pauseSeconds) &&

@@ -252,7 +252,8 @@ struct RunOptions {
     double pullAtSeconds;
     double pauseAtSeconds; /* pause the run here for pauseSeconds; 0: never */
     double pauseSeconds;
-    double maxLateMs; /* a release later than this after its due tick: the run fell behind */
+    double maxLateMs; /* a release later than this after its due tick: the run fell behind
+                         (0: RUN_DEFAULT_MAX_LATE_MS) */
 };
 enum RunEnd {
     RUN_REFUSED,           /* a module refused the start (106) */
