@@ -451,11 +451,12 @@ struct LoopTotals {
 static void PrintSampling(FILE* out) {
     DWORD size = HostBlockSize();
     double blockMs = HostMillisecondsPerSample() * size;
-    RefHost_Print(out,
-                  "  sampling:  the input port was read in a burst of %lu reads per channel at the start "
-                  "of each %g ms block; the %g ms sample times are nominal, not the moments of the "
-                  "reads\n",
-                  static_cast<unsigned long>(size), blockMs, HostMillisecondsPerSample());
+    RefHost_Print(
+        out,
+        "  sampling:  the input port was read in a burst of %lu reads per channel at the start "
+        "of each %g ms block; the %g ms sample times are nominal, not the moments of the "
+        "reads\n",
+        static_cast<unsigned long>(size), blockMs, HostMillisecondsPerSample());
 }
 
 static void PrintPair(FILE* out, const Cable& cable, RefModule* writer, RefModule* reader,
