@@ -92,6 +92,9 @@ void ForgetRegistrations(void);
 
 /* The tick count the running experiment started at; pauses move it on (Run.cpp). */
 DWORD HostStartTicks(void);
+/* 1 when the last paced run fell behind (RunEngine.cpp): its loop check
+   proves nothing about the pace asked for. */
+int LastRunFellBehind(void);
 void ShiftStartTicks(DWORD delta);
 
 /* The host's side of the lookups (HostTable.cpp). */
@@ -121,10 +124,9 @@ void FreeHostBlock(DataBlock* block);
 BlockPrefix* PrefixOf(const DataBlock* block);
 void FreeModuleBlocks(RefModule* module);
 void FreeReleasedBlocks(RefModule* module);
-/* The host's clock for start ticks, release stamps and run schedules: the
-   millisecond timer, the same milliseconds since system start as GetTickCount
-   in steps of one instead of sixteen, so lateness is measured to the
-   millisecond the passes pace by. */
+/* The host's clock for start ticks, release stamps and run schedules:
+   GetTickCount, the clock the passes pace by, so a block is due and late by
+   the same tick count the extension reads. */
 DWORD HostTick(void);
 /* A block handed out in an earlier run may be smaller than the new block size. */
 void FreeCurrentOutputBlocks(RefModule* module);
@@ -186,6 +188,7 @@ void SetHostMessageHook(HostMessageHook hook);
 #define SIMCARD_ENTRIES(X)                                                                         \
     X(SimCard_Reset)                                                                               \
     X(SimCard_ConfigSource)                                                                        \
+    X(SimCard_ConfigError)                                                                         \
     X(SimCard_TraceCount)                                                                          \
     X(SimCard_TraceEntry)                                                                          \
     X(SimCard_ClearTrace)                                                                          \

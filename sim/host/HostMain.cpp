@@ -3,8 +3,9 @@
  * its main window, optionally loads a worksheet, and then either runs it in
  * batch (paced for a time or a number of blocks, recording to CSV, VCD and
  * SVG, with a summary and the loop check for make demo) or opens the
- * interactive workbench. Texts the host prints are UTF-8; the system's own
- * texts are converted from code page 932 on the way out.
+ * interactive workbench. Every line goes out through RefHost_Print, the
+ * system's own texts converted from code page 932 first. The exit code says
+ * what went wrong first, for scripts (the table is in kUsage).
  */
 #include "sim/host/HostProgram.h"
 #include "sim/host/HostInternal.h"
@@ -38,6 +39,8 @@ static const char kUsage[] =
     "  --pull SOCKET@SECONDS  pull a simulated card during the run\n"
     "  --pause AT@SECONDS     pause the run at AT for SECONDS\n"
     "  --no-progress          no progress line while running\n"
+    "  --max-late-ms MS       a release later than this means the run fell behind\n"
+    "                         (default 50)\n"
     "run parameters (batch and interactive):\n"
     "  --rate MS              milliseconds per sample (default: worksheet, else 1)\n"
     "  --block-size N         samples per block, 1 to 65535 (default: worksheet, else 100)\n"
@@ -46,23 +49,78 @@ static const char kUsage[] =
     "                         run.csv, run.vcd and run.svg there\n"
     "  --csv FILE  --vcd FILE  --svg FILE\n"
     "\n"
-    "Exit code: 0 done (and the loop held where one was checked), 1 the loop\n"
-    "check found a mismatch or the run was refused, 2 bad arguments, the\n"
-    "extension refused, or the worksheet could not be loaded.\n";
+    "Exit codes (when several apply, the smallest is returned):\n"
+    "  0  everything asked for happened\n"
+    "  1  the host itself could not start (no window)\n"
+    "  2  bad arguments or files: an unknown option or value, a file not found\n"
+    "     or unreadable, a file that is no worksheet, a configuration the card\n"
+    "     simulator rejected\n"
+    "  3  the extension refused: SetupOrvikDLL answered 0, or it is no extension\n"
+    "  4  contract violations by the extension, allocator faults or leaks\n"
+    "  5  worksheet modules refused or dropped, no module left, or a module\n"
+    "     refused the start\n"
+    "  6  an output file (recording or --save) was not written\n"
+    "  7  the extension showed warnings\n"
+    "  8  the run fell behind: under 99 % of the nominal samples, or a release\n"
+    "     later than --max-late-ms\n"
+    "  9  the loop check found a mismatch or could not check everything\n"
+    "The interactive mode returns codes 0 to 6 only.\n";
+
+/* ---- Exit codes ------------------------------------------------------------------ */
+
+enum ExitCode {
+    EXIT_DONE = 0,
+    EXIT_HOST_FAILED = 1,
+    EXIT_BAD_INPUT = 2,
+    EXIT_EXTENSION_REFUSED = 3,
+    EXIT_CONTRACT = 4,
+    EXIT_MODULES_REFUSED = 5,
+    EXIT_NOT_WRITTEN = 6,
+    EXIT_WARNINGS = 7,
+    EXIT_FELL_BEHIND = 8,
+    EXIT_LOOP = 9,
+    EXIT_CODES
+};
+
+static const char* const kExitText[EXIT_CODES] = {
+    "everything asked for happened",
+    "the host could not start",
+    "bad arguments or files",
+    "the extension refused",
+    "contract violations or allocator faults",
+    "worksheet modules refused or dropped",
+    "output files not written",
+    "the extension showed warnings",
+    "the run fell behind",
+    "the loop check failed or was incomplete",
+};
+
+/* Every outcome noted; the smallest code wins. */
+static int s_outcomes[EXIT_CODES];
+
+static void Note(ExitCode code) {
+    s_outcomes[code] = 1;
+}
+
+static int ExitCodeOf(void) {
+    for (int code = 1; code < EXIT_CODES; ++code) {
+        if (s_outcomes[code]) {
+            return code;
+        }
+    }
+    return EXIT_DONE;
+}
 
 /* ---- Text out ------------------------------------------------------------------- */
 
-/* Code page 932 text as UTF-8, in one of a few rotating buffers. */
-static const char* Utf8(const char* text) {
-    static char buffers[4][1024];
-    static unsigned next;
-    char* out = buffers[next++ % 4];
-    wchar_t wide[512];
-    int n = MultiByteToWideChar(932, 0, text, -1, wide, 512);
-    if (n <= 0 || WideCharToMultiByte(CP_UTF8, 0, wide, -1, out, 1024, nullptr, nullptr) <= 0) {
-        CopyText(out, text, 1024);
-    }
-    return out;
+/* A path or other text from the command line (the ANSI code page) as UTF-8. */
+static const char* Text(const char* text) {
+    return RefHost_Utf8(text, PROGRAM_PATH);
+}
+
+static int FileExists(const char* path) {
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 /* ---- Options -------------------------------------------------------------------- */
@@ -145,6 +203,8 @@ static int ParseValueOption(ProgramOptions* options, const char* name, const cha
         run.pullSocket = static_cast<int>(number);
         run.pullAtSeconds = second;
         return 1;
+    } else if (std::strcmp(name, "--max-late-ms") == 0) {
+        return ParseNumber(value, &run.maxLateMs) && run.maxLateMs > 0.0;
     } else if (std::strcmp(name, "--pause") == 0) {
         options->batch = 1;
         return ParsePair(value, &run.pauseAtSeconds, &run.pauseSeconds) &&
@@ -154,9 +214,10 @@ static int ParseValueOption(ProgramOptions* options, const char* name, const cha
 }
 
 static int TakesValue(const char* name) {
-    static const char* const names[] = {
-        "--extension", "--sim-config", "--save", "--out-dir",    "--csv",  "--vcd",  "--svg",
-        "--duration",  "--blocks",     "--rate", "--block-size", "--pull", "--pause"};
+    static const char* const names[] = {"--extension", "--sim-config", "--save",       "--out-dir",
+                                        "--csv",       "--vcd",        "--svg",        "--duration",
+                                        "--blocks",    "--rate",       "--block-size", "--pull",
+                                        "--pause",     "--max-late-ms"};
     for (size_t i = 0; i < sizeof names / sizeof names[0]; ++i) {
         if (std::strcmp(names[i], name) == 0) {
             return 1;
@@ -171,7 +232,7 @@ static int ParseArguments(int argc, char** argv, ProgramOptions* options) {
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-            std::fputs(kUsage, stdout);
+            RefHost_PrintText(stdout, kUsage);
             return 0;
         } else if (std::strcmp(arg, "--batch") == 0) {
             options->batch = 1;
@@ -183,17 +244,24 @@ static int ParseArguments(int argc, char** argv, ProgramOptions* options) {
         } else if (TakesValue(arg)) {
             const char* value = i + 1 < argc ? argv[++i] : nullptr;
             if (ParseValueOption(options, arg, value) != 1) {
-                std::fprintf(stderr, "orvik-host: bad value for %s: %s\n", arg,
-                             value ? value : "(missing)");
+                RefHost_Print(stderr, "orvik-host: bad value for %s: %s\n", arg,
+                              value ? Text(value) : "(missing)");
                 return -1;
             }
         } else if (arg[0] == '-' && arg[1] == '-') {
-            std::fprintf(stderr, "orvik-host: unknown option %s (see --help)\n", arg);
+            RefHost_Print(stderr, "orvik-host: unknown option %s (see --help)\n", Text(arg));
             return -1;
-        } else if (options->worksheet[0] || !CopyOption(options->worksheet, arg)) {
-            std::fprintf(stderr, "orvik-host: one worksheet only: %s\n", arg);
+        } else if (options->worksheet[0]) {
+            RefHost_Print(stderr, "orvik-host: one worksheet only: %s\n", Text(arg));
+            return -1;
+        } else if (!CopyOption(options->worksheet, arg)) {
+            RefHost_Print(stderr, "orvik-host: worksheet path too long: %s\n", Text(arg));
             return -1;
         }
+    }
+    if (options->saveAs[0] && !options->worksheet[0]) {
+        RefHost_PrintText(stderr, "orvik-host: --save saves the worksheet loaded; none given\n");
+        return -1;
     }
     return 1;
 }
@@ -203,10 +271,10 @@ static int ParseArguments(int argc, char** argv, ProgramOptions* options) {
 static void PrintCards(FILE* out) {
     const SimCalls* sim = SimLink();
     if (!sim) {
-        std::fprintf(out, "cards: the card driver in use is not the simulator\n");
+        RefHost_PrintText(out, "cards: the card driver in use is not the simulator\n");
         return;
     }
-    std::fprintf(out, "simulator configuration: %s\n", sim->SimCard_ConfigSource());
+    RefHost_Print(out, "simulator configuration: %s\n", Text(sim->SimCard_ConfigSource()));
     std::string list;
     for (DWORD socket = 0; socket < SIM_SOCKETS; ++socket) {
         SimCardState state;
@@ -217,24 +285,22 @@ static void PrintCards(FILE* out) {
             list += item;
         }
     }
-    std::fprintf(out, "cards the extension opened: %s\n",
-                 list.empty() ? "none" : ("socket " + list).c_str());
+    RefHost_Print(out, "cards the extension opened: %s\n",
+                  list.empty() ? "none" : ("socket " + list).c_str());
 }
 
 static void PrintModules(FILE* out) {
-    std::fprintf(out, "modules: %u\n", static_cast<unsigned>(RefHost_ModuleCount()));
+    RefHost_Print(out, "modules: %u\n", static_cast<unsigned>(RefHost_ModuleCount()));
     for (size_t i = 0; i < RefHost_ModuleCount(); ++i) {
         ModuleRecord* record = RefModule_Record(RefHost_Module(i));
         const ModuleSettings* settings = record->settings;
         char port = settings->port < 3 ? static_cast<char>('A' + settings->port) : '?';
         int output = record->inputCount > 0;
-        char name[MODULE_NAME_BYTES];
-        CopyText(name, record->name, sizeof name);
-        std::fprintf(out, "  %u \"%s\": socket %u port %c, %s, %lu %s\n",
-                     static_cast<unsigned>(i + 1), Utf8(name), settings->socket, port,
-                     output ? "output" : "input",
-                     static_cast<unsigned long>(output ? record->inputCount : record->outputCount),
-                     output ? "inputs" : "outputs");
+        RefHost_Print(out, "  %u \"%s\": socket %u port %c, %s, %lu %s\n",
+                      static_cast<unsigned>(i + 1), RefHost_Utf8(record->name, MODULE_NAME_BYTES),
+                      settings->socket, port, output ? "output" : "input",
+                      static_cast<unsigned long>(output ? record->inputCount : record->outputCount),
+                      output ? "inputs" : "outputs");
     }
 }
 
@@ -244,31 +310,85 @@ static void PrintJournalFindings(FILE* out) {
     for (size_t i = 0, shown = 0; i < RefHost_JournalSize() && shown < 10; ++i) {
         const JournalEntry* entry = RefHost_JournalEntry(i);
         if (entry->kind == J_WARNING || entry->kind == J_VIOLATION) {
-            std::string text = Utf8(entry->text);
+            std::string text = RefHost_Utf8(entry->text, sizeof entry->text);
             for (size_t k = 0; k < text.size(); ++k) {
                 text[k] = text[k] == '\n' ? ' ' : text[k];
             }
-            std::fprintf(out, "  %s: %s\n", entry->kind == J_WARNING ? "warning" : "violation",
-                         text.c_str());
+            RefHost_Print(out, "  %s: %s\n", entry->kind == J_WARNING ? "warning" : "violation",
+                          text.c_str());
             ++shown;
         }
     }
-    std::fprintf(out, "warnings shown: %u, contract violations: %u\n",
-                 static_cast<unsigned>(warnings), static_cast<unsigned>(violations));
+    RefHost_Print(out, "warnings shown: %u, contract violations: %u\n",
+                  static_cast<unsigned>(warnings), static_cast<unsigned>(violations));
+    if (warnings > 0) {
+        Note(EXIT_WARNINGS);
+    }
+    if (violations > 0) {
+        Note(EXIT_CONTRACT);
+    }
 }
 
 /* ---- Program ---------------------------------------------------------------------- */
 
+/* Files named on the command line that must be there before anything starts;
+   output folders are checked when the files are written. */
+static int InputFilesFound(const ProgramOptions* options) {
+    char found[MAX_PATH];
+    DWORD length = SearchPathA(nullptr, options->extension, nullptr, sizeof found, found, nullptr);
+    int ok = 1;
+    if (length == 0 || length >= sizeof found) {
+        RefHost_Print(stderr, "orvik-host: extension not found: %s\n", Text(options->extension));
+        ok = 0;
+    }
+    if (options->worksheet[0] && !FileExists(options->worksheet)) {
+        RefHost_Print(stderr, "orvik-host: worksheet not found: %s\n", Text(options->worksheet));
+        ok = 0;
+    }
+    if (options->simConfig[0] && !FileExists(options->simConfig)) {
+        RefHost_Print(stderr, "orvik-host: simulator configuration not found: %s\n",
+                      Text(options->simConfig));
+        ok = 0;
+    }
+    return ok;
+}
+
 static int AdmitExtension(const ProgramOptions* options, FILE* out) {
     LONG admitted = RefHost_LoadExtension(options->extension);
-    std::fprintf(out, "extension %s: %s (%u variable and %u function lookups)\n",
-                 options->extension, admitted ? "admitted" : "refused",
-                 static_cast<unsigned>(RefHost_CountKind(J_GETVAR)),
-                 static_cast<unsigned>(RefHost_CountKind(J_GETFUNC)));
+    if (admitted) {
+        RefHost_Print(out, "extension %s: admitted (%u variable and %u function lookups)\n",
+                      Text(options->extension), static_cast<unsigned>(RefHost_CountKind(J_GETVAR)),
+                      static_cast<unsigned>(RefHost_CountKind(J_GETFUNC)));
+    } else if (RefHost_CountKind(J_GETVAR) + RefHost_CountKind(J_GETFUNC) > 0) {
+        RefHost_Print(out, "extension refused: %s (after %u variable and %u function lookups)\n",
+                      Text(RefHost_ExtensionLoadProblem()),
+                      static_cast<unsigned>(RefHost_CountKind(J_GETVAR)),
+                      static_cast<unsigned>(RefHost_CountKind(J_GETFUNC)));
+    } else {
+        RefHost_Print(out, "extension refused: %s\n", Text(RefHost_ExtensionLoadProblem()));
+    }
     if (admitted && !RefHost_ModuleClass()) {
-        std::fprintf(out, "the extension registered no module class (no card driver?)\n");
+        RefHost_PrintText(out, "the extension registered no module class (no card driver?)\n");
+    }
+    if (!admitted) {
+        Note(EXIT_EXTENSION_REFUSED);
     }
     return admitted != 0;
+}
+
+/* The simulator rejects a broken configuration by running with no card at all;
+   a run on that machine would only show the extension finding nothing. */
+static int SimulatorConfigured(FILE* out) {
+    const SimCalls* sim = SimLink();
+    const char* error = sim ? sim->SimCard_ConfigError() : "";
+    if (!error || !error[0]) {
+        return 1;
+    }
+    RefHost_Print(out, "card simulator configuration %s rejected: %s\n",
+                  Text(sim->SimCard_ConfigSource()), Text(error));
+    RefHost_PrintText(out, "run refused: the simulator has no card to run on\n");
+    Note(EXIT_BAD_INPUT);
+    return 0;
 }
 
 static int LoadWorksheet(const ProgramOptions* options, FILE* out) {
@@ -277,14 +397,23 @@ static int LoadWorksheet(const ProgramOptions* options, FILE* out) {
     }
     int loaded = RefHost_LoadWorksheet(options->worksheet);
     for (size_t i = 0; i < RefHost_WorksheetProblemCount(); ++i) {
-        std::fprintf(out, "%s\n", Utf8(RefHost_WorksheetProblem(i)));
+        RefHost_Print(out, "%s\n", Text(RefHost_WorksheetProblem(i)));
     }
     if (loaded < 0) {
+        Note(EXIT_BAD_INPUT);
         return 0;
     }
-    std::fprintf(out, "worksheet %s: %d module(s) loaded\n", options->worksheet, loaded);
+    RefHost_Print(out, "worksheet %s: %d module(s) loaded\n", Text(options->worksheet), loaded);
+    if (RefHost_WorksheetProblemCount() > 0) {
+        Note(EXIT_MODULES_REFUSED);
+        if (loaded == 0 && options->batch) {
+            RefHost_PrintText(out, "no module left: the run is not started\n");
+            return 0;
+        }
+    }
     if (options->saveAs[0] && !RefHost_SaveWorksheet(options->saveAs)) {
-        std::fprintf(out, "could not save %s\n", options->saveAs);
+        RefHost_Print(out, "could not save %s\n", Text(options->saveAs));
+        Note(EXIT_NOT_WRITTEN);
     }
     return 1;
 }
@@ -299,60 +428,86 @@ static void ApplyWorksheetRun(ProgramOptions* options) {
     RefHost_SetWorksheetRun(options->run.millisecondsPerSample, options->run.blockSize);
 }
 
-static int RunBatch(ProgramOptions* options, FILE* out) {
+static void RunBatch(ProgramOptions* options, FILE* out) {
     if (options->summary) {
         PrintModules(out);
     }
-    std::fprintf(out, "running: %g ms per sample, %lu samples per block, %s\n",
-                 options->run.millisecondsPerSample,
-                 static_cast<unsigned long>(options->run.blockSize),
-                 options->run.blocks ? "until the block count" : "for the duration");
+    RefHost_Print(out, "running: %g ms per sample, %lu samples per block, %s\n",
+                  options->run.millisecondsPerSample,
+                  static_cast<unsigned long>(options->run.blockSize),
+                  options->run.blocks ? "until the block count" : "for the duration");
     RunReport report;
     int started = RefHost_Run(&options->run, &report);
     RefHost_PrintRunReport(out, &report);
     if (!started) {
+        Note(EXIT_MODULES_REFUSED);
         PrintJournalFindings(out);
-        return 1;
+        return;
     }
-    WriteRunFiles(options, out);
-    int code = 0;
-    if (options->summary) {
-        PrintJournalFindings(out);
-        code = RefHost_PrintLoopback(out) == 0 ? 1 : 0;
+    if (report.fellBehind) {
+        Note(EXIT_FELL_BEHIND);
     }
-    return code;
+    if (!WriteRunFiles(options, out)) {
+        Note(EXIT_NOT_WRITTEN);
+    }
+    PrintJournalFindings(out);
+    if (options->summary && RefHost_PrintLoopback(out) != 1) {
+        Note(EXIT_LOOP);
+    }
+}
+
+/* The batch run's last line: the code and the first reason for it. */
+static void PrintExitLine(FILE* out, int code) {
+    RefHost_Print(out, "exit code %d: %s\n", code, kExitText[code]);
 }
 
 int main(int argc, char** argv) {
     ProgramOptions options;
     int parsed = ParseArguments(argc, argv, &options);
     if (parsed <= 0) {
-        return parsed == 0 ? 0 : 2;
+        return parsed == 0 ? EXIT_DONE : EXIT_BAD_INPUT;
+    }
+    if (!InputFilesFound(&options)) {
+        return EXIT_BAD_INPUT;
     }
     if (options.simConfig[0]) {
         SetEnvironmentVariableA("RZXDK08_CONFIG", options.simConfig);
     }
     int interactive = !options.batch;
     if (!RefHost_Create(GetModuleHandleA(nullptr), interactive ? SW_SHOWNORMAL : 0)) {
-        std::fprintf(stderr, "orvik-host: the host window could not be created\n");
-        return 2;
+        RefHost_PrintText(stderr, "orvik-host: the host window could not be created\n");
+        return EXIT_HOST_FAILED;
     }
     RefHost_SetInteractive(interactive);
     FILE* out = stdout;
-    int code = 2;
-    if (AdmitExtension(&options, out)) {
+    if (AdmitExtension(&options, out) && SimulatorConfigured(out)) {
         if (options.summary) {
             PrintCards(out);
         }
         if (LoadWorksheet(&options, out)) {
             ApplyWorksheetRun(&options);
-            code = interactive ? RunWorkbench(&options) : RunBatch(&options, out);
+            if (interactive) {
+                if (RunWorkbench(&options) != 0) {
+                    Note(EXIT_HOST_FAILED);
+                }
+                /* The user saw the warnings; what the extension did wrong still counts. */
+                if (RefHost_CountKind(J_VIOLATION) > 0) {
+                    Note(EXIT_CONTRACT);
+                }
+            } else {
+                RunBatch(&options, out);
+            }
         }
     }
     RefHost_Destroy();
     if (RefHost_LeakCount() > 0) {
-        std::fprintf(out, "leaks: %u block(s) never freed by the extension\n",
-                     static_cast<unsigned>(RefHost_LeakCount()));
+        RefHost_Print(out, "leaks: %u block(s) never freed by the extension\n",
+                      static_cast<unsigned>(RefHost_LeakCount()));
+        Note(EXIT_CONTRACT);
+    }
+    int code = ExitCodeOf();
+    if (!interactive) {
+        PrintExitLine(out, code);
     }
     std::fflush(out);
     return code;

@@ -29,6 +29,9 @@ typedef LONG(WINAPI* PFN_FinishOrvikDLL)(LONG);
 /* LoadLibraryA of the DLL, then SetupOrvikDLL with the main window. Returns
    SetupOrvikDLL's result (0 also when the DLL or its exports are missing). */
 LONG RefHost_LoadExtension(const char* dllPath);
+/* Why the last RefHost_LoadExtension answered 0: "PATH: not found", "PATH:
+   SetupOrvikDLL answered 0", ...; "" after an admission. */
+const char* RefHost_ExtensionLoadProblem(void);
 /* The same for an extension linked into the calling program (unit tests). */
 LONG RefHost_AdmitLinkedExtension(PFN_SetupOrvikDLL setup, PFN_FinishOrvikDLL finish);
 /* FinishOrvikDLL (its result is returned), then FreeLibrary for a loaded DLL. */
@@ -253,6 +256,8 @@ struct RunOptions {
     double pullAtSeconds;
     double pauseAtSeconds; /* pause the run here for pauseSeconds; 0: never */
     double pauseSeconds;
+    double maxLateMs; /* a release later than this after its due tick: the run fell behind
+                         (0: RUN_DEFAULT_MAX_LATE_MS) */
 };
 enum RunEnd {
     RUN_REFUSED,           /* a module refused the start (106) */
@@ -273,7 +278,28 @@ struct RunReport {
     double lateMeanMs;              /* release tick minus due tick */
     long lateMaxMs;
     long lateMinMs;
+    /* The pace verdict, for input modules: samples per channel against the
+       whole blocks due by the last round of the run, and releases later than
+       RunOptions.maxLateMs. */
+    unsigned long long samplesDelivered; /* the fewest of any input module's channel */
+    unsigned long long samplesNominal;
+    unsigned long long lateReleases;
+    int fellBehind; /* under 99 % of the nominal samples, or a release over the bound */
 };
+/* What one input module delivered in the run going on or the last one. */
+struct RunModuleResult {
+    size_t moduleIndex; /* for RefHost_Module */
+    unsigned channels;
+    unsigned long long samplesDelivered; /* per channel: the fewest any channel released */
+    unsigned long long samplesNominal;   /* per channel: whole blocks due by the last round */
+    unsigned long long blocksReleased;
+    unsigned long long lateReleases; /* later than the run's bound */
+    double lateMeanMs;
+    long lateMaxMs;
+};
+/* The share of nominal samples below which a run fell behind. */
+#define RUN_MIN_DELIVERED_SHARE 0.99
+#define RUN_DEFAULT_MAX_LATE_MS 50.0
 void RefHost_DefaultRunOptions(RunOptions* options);
 /* Runs until an end of RunEnd; 106 before, 107 after. Returns 1 when the run
    started, 0 when it was refused; the report is filled either way. */
@@ -286,7 +312,11 @@ int RefHost_RunActive(void);
 /* The report of the run going on, as far as it got; null when none runs. */
 const RunReport* RefHost_RunProgress(void);
 const char* RefHost_RunEndText(RunEnd end);
+/* Prints the totals, one line per input module and the pace verdict. */
 void RefHost_PrintRunReport(FILE* out, const RunReport* report);
+/* Input modules of the run going on or the last one, in module order. */
+size_t RefHost_RunModuleCount(void);
+int RefHost_RunModuleResult(size_t i, RunModuleResult* result);
 
 /* The loop check of the last run on the card simulator (Loopback.cpp): prints
    each cabled pair of an output and an input module and the verdict. Returns 1
@@ -296,3 +326,13 @@ int RefHost_PrintLoopback(FILE* out);
 /* The configuration text given to SimCard_Reset, so the check knows the cables
    (a file named by RZXDK08_CONFIG, or the default, is read by itself). */
 void RefHost_SetSimConfigText(const char* text);
+
+/* ---- Text out (Console.cpp) -------------------------------------------------- */
+
+/* Prints UTF-8 text: to a console window as characters (WriteConsoleW), to a
+   pipe or file as UTF-8 bytes. Every line the host prints goes this way. */
+void RefHost_Print(FILE* out, const char* format, ...);
+void RefHost_PrintText(FILE* out, const char* text);
+/* Code page 932 text (a name the extension gave, at most maxBytes of it) as
+   UTF-8, in one of a few rotating buffers. */
+const char* RefHost_Utf8(const char* text, size_t maxBytes);

@@ -6,8 +6,6 @@
  */
 #include "sim/host/HostInternal.h"
 
-#include <mmsystem.h>
-
 static int s_running;
 static DWORD s_startTicks;
 
@@ -82,5 +80,5 @@ int RefHost_ExperimentRunning(void) {
 }
 
 DWORD HostTick(void) {
-    return timeGetTime();
+    return GetTickCount();
 }

@@ -23,6 +23,24 @@ static int s_paused;
 static RunReport* s_report;
 static double s_lateSum;
 static std::vector<float> s_feed;
+static double s_maxLateMs = RUN_DEFAULT_MAX_LATE_MS;
+static DWORD s_lastRoundTick; /* the tick of the last round that called the modules */
+static int s_haveRound;
+static int s_lastFellBehind;
+
+/* What one input module released in the run. */
+struct ModuleTally {
+    RefModule* module;
+    unsigned long long samples[MODULE_OUTPUT_SLOTS];
+    unsigned long long blocks;
+    unsigned long long lateCount; /* releases measured */
+    unsigned long long lateReleases;
+    double lateSum;
+    long lateMax;
+};
+static std::vector<ModuleTally> s_tallies;
+static unsigned long long s_frozenNominal; /* the nominal count once the run ended */
+static int s_frozen;
 
 void RefHost_DefaultRunOptions(RunOptions* options) {
     std::memset(options, 0, sizeof *options);
@@ -30,6 +48,7 @@ void RefHost_DefaultRunOptions(RunOptions* options) {
     options->blockSize = RefHost_WorksheetBlockSize();
     options->seconds = 2.0;
     options->pullSocket = -1;
+    options->maxLateMs = RUN_DEFAULT_MAX_LATE_MS;
 }
 
 void RefHost_RequestRunStop(void) {
@@ -123,15 +142,62 @@ static void DeclareChannels(void) {
     }
 }
 
-static void MeasureLateness(const DataBlock* block) {
+static ModuleTally* TallyOf(const RefModule* module) {
+    for (size_t i = 0; i < s_tallies.size(); ++i) {
+        if (s_tallies[i].module == module) {
+            return &s_tallies[i];
+        }
+    }
+    return nullptr;
+}
+
+static void BeginTallies(void) {
+    s_tallies.clear();
+    s_frozen = 0;
+    s_frozenNominal = 0;
+    s_haveRound = 0;
+    for (size_t m = 0; m < RefHost_ModuleCount(); ++m) {
+        RefModule* module = RefHost_Module(m);
+        if (IsInputModule(module)) {
+            ModuleTally tally;
+            std::memset(&tally, 0, sizeof tally);
+            tally.module = module;
+            s_tallies.push_back(tally);
+        }
+    }
+}
+
+/* Samples per channel in the whole blocks due by the last round that called
+   the modules: a block is released at the round that finds it due, so one due
+   after that round cannot be asked for. Pauses moved the start tick on. */
+static unsigned long long NominalSamples(void) {
+    if (s_frozen) {
+        return s_frozenNominal;
+    }
+    double blockMs = HostMillisecondsPerSample() * HostBlockSize();
+    if (!s_haveRound || !(blockMs > 0.0)) {
+        return 0;
+    }
+    LONG elapsed = static_cast<LONG>(s_lastRoundTick - HostStartTicks());
+    if (elapsed <= 0) {
+        return 0;
+    }
+    double blocks = std::floor(static_cast<double>(elapsed) / blockMs + 1e-9);
+    return static_cast<unsigned long long>(blocks) * HostBlockSize();
+}
+
+/* Returns the release's lateness in milliseconds, or 0 with *measured 0 when
+   the block carries no time to measure it by. */
+static long MeasureLateness(const DataBlock* block, int* measured) {
+    *measured = 0;
     if (!(block->sampleDistance > 0.0)) {
-        return;
+        return 0;
     }
     double samplesAfter =
         std::floor(block->startTime / block->sampleDistance + 0.5) + block->sampleCount;
     double offset = samplesAfter * HostMillisecondsPerSample();
     if (!std::isfinite(offset) || offset < 0.0 || offset > 4.0e9) {
-        return;
+        return 0;
     }
     DWORD due = HostStartTicks() + static_cast<DWORD>(offset);
     long late = static_cast<long>(static_cast<LONG>(RefHost_BlockReleaseTick(block) - due));
@@ -145,12 +211,41 @@ static void MeasureLateness(const DataBlock* block) {
     ++report->lateCount;
     s_lateSum += late;
     report->lateMeanMs = s_lateSum / static_cast<double>(report->lateCount);
+    if (static_cast<double>(late) > s_maxLateMs) {
+        ++report->lateReleases;
+    }
+    *measured = 1;
+    return late;
+}
+
+static void TallyRelease(const RefModule* module, UINT output, const DataBlock* block, long late,
+                         int measured) {
+    ModuleTally* tally = TallyOf(module);
+    if (!tally) {
+        return;
+    }
+    if (output < MODULE_OUTPUT_SLOTS) {
+        tally->samples[output] += block->sampleCount;
+    }
+    ++tally->blocks;
+    if (measured) {
+        if (tally->lateCount == 0 || late > tally->lateMax) {
+            tally->lateMax = late;
+        }
+        ++tally->lateCount;
+        tally->lateSum += late;
+        if (static_cast<double>(late) > s_maxLateMs) {
+            ++tally->lateReleases;
+        }
+    }
 }
 
 static int RecordRelease(RefModule* module, UINT output, DataBlock* block) {
     ++s_report->blocksReleased;
     s_report->samplesReleased += block->sampleCount;
-    MeasureLateness(block);
+    int measured = 0;
+    long late = MeasureLateness(block, &measured);
+    TallyRelease(module, output, block, late, measured);
     int channel = module->outputs[output].recorderChannel;
     if (channel >= 0) {
         Recorder_AddBlock(channel, block->startTime, block->sampleDistance, BlockSamples(block),
@@ -275,10 +370,11 @@ static void ShowProgress(const RunReport* report, double seconds, int paused) {
     double perChannel = seconds > 0.0 && channels > 0
                             ? static_cast<double>(report->samplesReleased) / channels / seconds
                             : 0.0;
-    std::printf("\r%7.2f s  blocks in %llu out %llu  %.0f samples/s per channel  late avg %.1f "
-                "max %ld ms%s   ",
-                seconds, report->blocksReleased, report->blocksTaken, perChannel,
-                report->lateMeanMs, report->lateMaxMs, paused ? "  (paused)" : "");
+    RefHost_Print(stdout,
+                  "\r%7.2f s  blocks in %llu out %llu  %.0f samples/s per channel  late avg %.1f "
+                  "max %ld ms%s   ",
+                  seconds, report->blocksReleased, report->blocksTaken, perChannel,
+                  report->lateMeanMs, report->lateMaxMs, paused ? "  (paused)" : "");
     std::fflush(stdout);
 }
 
@@ -376,6 +472,8 @@ static void RunRounds(const RunOptions* options, RunReport* report) {
             FeedAll(now);
             RefHost_ProcessAll();
             report->blocksTaken = TakenBlocks();
+            s_lastRoundTick = now;
+            s_haveRound = 1;
         }
         if (options->progress && now - lastProgress >= PROGRESS_EVERY_MS) {
             lastProgress = now;
@@ -387,8 +485,71 @@ static void RunRounds(const RunOptions* options, RunReport* report) {
     }
     if (options->progress) {
         ShowProgress(report, report->seconds, 0);
-        std::printf("\n");
+        RefHost_PrintText(stdout, "\n");
     }
+}
+
+size_t RefHost_RunModuleCount(void) {
+    return s_tallies.size();
+}
+
+int RefHost_RunModuleResult(size_t i, RunModuleResult* result) {
+    std::memset(result, 0, sizeof *result);
+    if (i >= s_tallies.size()) {
+        return 0;
+    }
+    const ModuleTally& tally = s_tallies[i];
+    size_t index = 0;
+    while (index < RefHost_ModuleCount() && RefHost_Module(index) != tally.module) {
+        ++index;
+    }
+    if (index == RefHost_ModuleCount()) {
+        return 0; /* deleted since the run */
+    }
+    result->moduleIndex = index;
+    unsigned channels = tally.module->record.outputCount;
+    result->channels = channels < MODULE_OUTPUT_SLOTS ? channels : MODULE_OUTPUT_SLOTS;
+    for (unsigned k = 0; k < result->channels; ++k) {
+        if (k == 0 || tally.samples[k] < result->samplesDelivered) {
+            result->samplesDelivered = tally.samples[k];
+        }
+    }
+    result->samplesNominal = NominalSamples();
+    result->blocksReleased = tally.blocks;
+    result->lateReleases = tally.lateReleases;
+    result->lateMeanMs = tally.lateCount ? tally.lateSum / static_cast<double>(tally.lateCount) : 0;
+    result->lateMaxMs = tally.lateMax;
+    return 1;
+}
+
+static int DeliveredEnough(unsigned long long delivered, unsigned long long nominal) {
+    return static_cast<double>(delivered) >= RUN_MIN_DELIVERED_SHARE * static_cast<double>(nominal);
+}
+
+/* The verdict over every input module, with the nominal count frozen at the
+   run's last round. */
+static void JudgePace(RunReport* report) {
+    s_frozenNominal = NominalSamples();
+    s_frozen = 1;
+    report->samplesNominal = s_frozenNominal;
+    report->fellBehind = report->lateReleases > 0;
+    for (size_t i = 0; i < s_tallies.size(); ++i) {
+        RunModuleResult result;
+        if (!RefHost_RunModuleResult(i, &result)) {
+            continue;
+        }
+        if (i == 0 || result.samplesDelivered < report->samplesDelivered) {
+            report->samplesDelivered = result.samplesDelivered;
+        }
+        if (!DeliveredEnough(result.samplesDelivered, result.samplesNominal)) {
+            report->fellBehind = 1;
+        }
+    }
+    s_lastFellBehind = report->fellBehind;
+}
+
+int LastRunFellBehind(void) {
+    return s_lastFellBehind;
 }
 
 int RefHost_Run(const RunOptions* options, RunReport* report) {
@@ -403,6 +564,9 @@ int RefHost_Run(const RunOptions* options, RunReport* report) {
     s_paused = 0;
     s_report = report;
     s_lateSum = 0.0;
+    s_maxLateMs = options->maxLateMs > 0.0 ? options->maxLateMs : RUN_DEFAULT_MAX_LATE_MS;
+    s_lastFellBehind = 0;
+    BeginTallies();
     int journaled = JournalBlockCalls();
     SetJournalBlockCalls(0);
     for (size_t m = 0; m < RefHost_ModuleCount(); ++m) {
@@ -417,6 +581,7 @@ int RefHost_Run(const RunOptions* options, RunReport* report) {
         RunRounds(options, report);
         Loopback_End();
         RefHost_StopExperiment();
+        JudgePace(report);
     } else {
         report->end = RUN_REFUSED;
     }
@@ -431,15 +596,66 @@ int RefHost_Run(const RunOptions* options, RunReport* report) {
     return started;
 }
 
-void RefHost_PrintRunReport(FILE* out, const RunReport* report) {
-    std::fprintf(out, "run: %s after %.2f s\n", RefHost_RunEndText(report->end), report->seconds);
-    std::fprintf(out, "  input modules released %llu blocks (%llu samples)\n",
-                 report->blocksReleased, report->samplesReleased);
-    std::fprintf(out, "  output modules took %llu of %llu blocks fed (%llu samples fed)\n",
-                 report->blocksTaken, report->blocksFed, report->samplesFed);
-    if (report->lateCount > 0) {
-        std::fprintf(out,
-                     "  release after due: mean %.2f ms, min %ld ms, max %ld ms (%llu blocks)\n",
-                     report->lateMeanMs, report->lateMinMs, report->lateMaxMs, report->lateCount);
+static double Percent(unsigned long long part, unsigned long long whole) {
+    return whole ? 100.0 * static_cast<double>(part) / static_cast<double>(whole) : 100.0;
+}
+
+static void PrintModuleResults(FILE* out) {
+    for (size_t i = 0; i < s_tallies.size(); ++i) {
+        RunModuleResult r;
+        if (!RefHost_RunModuleResult(i, &r)) {
+            continue;
+        }
+        const char* name =
+            RefHost_Utf8(RefHost_Module(r.moduleIndex)->record.name, MODULE_NAME_BYTES);
+        RefHost_Print(out,
+                      "  \"%s\": %llu of %llu samples per channel (%.1f %%), released late by "
+                      "mean %.1f ms, max %ld ms",
+                      name, r.samplesDelivered, r.samplesNominal,
+                      Percent(r.samplesDelivered, r.samplesNominal), r.lateMeanMs, r.lateMaxMs);
+        if (r.lateReleases > 0) {
+            RefHost_Print(out, " (%llu over %.0f ms)", r.lateReleases, s_maxLateMs);
+        }
+        RefHost_PrintText(out, "\n");
     }
+}
+
+/* The one line that says whether the run did what was asked of it. */
+static void PrintPaceVerdict(FILE* out, const RunReport* report) {
+    if (s_tallies.empty()) {
+        RefHost_PrintText(out, "pace: no input module, nothing released to judge\n");
+    } else if (report->fellBehind) {
+        RefHost_Print(out,
+                      "run fell behind: %llu of %llu samples per channel delivered (%.1f %%), "
+                      "releases up to %ld ms late (bound %.0f ms); the rate asked for was not "
+                      "kept\n",
+                      report->samplesDelivered, report->samplesNominal,
+                      Percent(report->samplesDelivered, report->samplesNominal), report->lateMaxMs,
+                      s_maxLateMs);
+    } else {
+        RefHost_Print(out,
+                      "run kept pace: %llu of %llu samples per channel delivered (%.1f %%), "
+                      "releases at most %ld ms late (bound %.0f ms)\n",
+                      report->samplesDelivered, report->samplesNominal,
+                      Percent(report->samplesDelivered, report->samplesNominal), report->lateMaxMs,
+                      s_maxLateMs);
+    }
+}
+
+void RefHost_PrintRunReport(FILE* out, const RunReport* report) {
+    RefHost_Print(out, "run: %s after %.2f s\n", RefHost_RunEndText(report->end), report->seconds);
+    RefHost_Print(out, "  input modules released %llu blocks (%llu samples)\n",
+                  report->blocksReleased, report->samplesReleased);
+    RefHost_Print(out, "  output modules took %llu of %llu blocks fed (%llu samples fed)\n",
+                  report->blocksTaken, report->blocksFed, report->samplesFed);
+    if (report->lateCount > 0) {
+        RefHost_Print(out,
+                      "  release after due: mean %.2f ms, min %ld ms, max %ld ms (%llu blocks)\n",
+                      report->lateMeanMs, report->lateMinMs, report->lateMaxMs, report->lateCount);
+    }
+    if (report->end == RUN_REFUSED) {
+        return;
+    }
+    PrintModuleResults(out);
+    PrintPaceVerdict(out, report);
 }

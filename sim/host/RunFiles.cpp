@@ -38,6 +38,16 @@ static std::string OutputPath(const ProgramOptions* options, const char* given,
     return name;
 }
 
+static std::string FolderOf(const std::string& path) {
+    size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
+}
+
+static int FolderExists(const char* path) {
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 int WriteRunFiles(const ProgramOptions* options, FILE* out) {
     if (options->outDir[0]) {
         MakeFolders(options->outDir);
@@ -55,10 +65,18 @@ int WriteRunFiles(const ProgramOptions* options, FILE* out) {
         if (files[i].path.empty()) {
             continue;
         }
-        if (files[i].write(files[i].path.c_str())) {
-            std::fprintf(out, "wrote %s\n", files[i].path.c_str());
+        const char* path = files[i].path.c_str();
+        if (files[i].write(path)) {
+            RefHost_Print(out, "wrote %s\n", RefHost_Utf8(path, PROGRAM_PATH));
         } else {
-            std::fprintf(out, "could not write %s\n", files[i].path.c_str());
+            std::string folder = FolderOf(files[i].path);
+            if (!folder.empty() && !FolderExists(folder.c_str())) {
+                RefHost_Print(out, "could not write %s: folder not found: %s\n",
+                              RefHost_Utf8(path, PROGRAM_PATH),
+                              RefHost_Utf8(folder.c_str(), PROGRAM_PATH));
+            } else {
+                RefHost_Print(out, "could not write %s\n", RefHost_Utf8(path, PROGRAM_PATH));
+            }
             ok = 0;
         }
     }

@@ -8,6 +8,7 @@
  */
 #include "sim/host/HostInternal.h"
 
+#include <cstdio>
 #include <cstring>
 #include <set>
 #include <string>
@@ -61,22 +62,52 @@ template <typename T> static T ExportOf(HMODULE library, const char* name) {
     return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(library, name)));
 }
 
+static std::string s_loadProblem;
+
+/* LoadLibraryA looks in the program's folder and along the search path; a
+   name found in none of them does not exist for the host. */
+static int ExtensionFileFound(const char* path) {
+    char found[MAX_PATH];
+    DWORD length = SearchPathA(nullptr, path, nullptr, sizeof found, found, nullptr);
+    return length > 0 && length < sizeof found;
+}
+
+static LONG LoadRefused(const char* dllPath, const char* why) {
+    s_loadProblem = std::string(dllPath) + ": " + why;
+    return 0;
+}
+
 LONG RefHost_LoadExtension(const char* dllPath) {
+    s_loadProblem.clear();
     if (s_extensionPresent || !RefHost_MainWindow()) {
-        return 0;
+        return LoadRefused(dllPath, "the host has an extension loaded already or no window");
+    }
+    if (!ExtensionFileFound(dllPath)) {
+        return LoadRefused(dllPath, "not found");
     }
     HMODULE library = LoadLibraryA(dllPath);
     if (!library) {
-        return 0;
+        char why[96];
+        std::snprintf(why, sizeof why, "could not be loaded (LoadLibrary error %lu)",
+                      static_cast<unsigned long>(GetLastError()));
+        return LoadRefused(dllPath, why);
     }
     PFN_SetupOrvikDLL setup = ExportOf<PFN_SetupOrvikDLL>(library, "SetupOrvikDLL");
     PFN_FinishOrvikDLL finish = ExportOf<PFN_FinishOrvikDLL>(library, "FinishOrvikDLL");
     if (!setup || !finish) {
         FreeLibrary(library);
-        return 0;
+        return LoadRefused(dllPath, "is no extension (SetupOrvikDLL or FinishOrvikDLL missing)");
     }
     s_library = library;
-    return RefHost_AdmitLinkedExtension(setup, finish);
+    LONG result = RefHost_AdmitLinkedExtension(setup, finish);
+    if (!result) {
+        LoadRefused(dllPath, "SetupOrvikDLL answered 0");
+    }
+    return result;
+}
+
+const char* RefHost_ExtensionLoadProblem(void) {
+    return s_loadProblem.c_str();
 }
 
 LONG RefHost_AdmitLinkedExtension(PFN_SetupOrvikDLL setup, PFN_FinishOrvikDLL finish) {

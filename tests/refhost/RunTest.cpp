@@ -84,6 +84,10 @@ TEST_F(RunTest, APacedLoopbackRunMatchesEverySample) {
     EXPECT_GE(report.blocksReleased, 6u * 8u);
     EXPECT_GE(report.blocksTaken, 6u * 3u);
     EXPECT_GE(report.lateMinMs, 0) << "no block may be released before it is due";
+    RunModuleResult reader;
+    ASSERT_EQ(1, RefHost_RunModuleResult(0, &reader));
+    EXPECT_GE(reader.samplesDelivered, 6u * 50u);
+    EXPECT_EQ(reader.blocksReleased, report.blocksReleased);
     int verdict = 0;
     std::string text = Loopback(&verdict);
     EXPECT_EQ(1, verdict) << text;
@@ -91,6 +95,48 @@ TEST_F(RunTest, APacedLoopbackRunMatchesEverySample) {
     EXPECT_EQ(0u, RefHost_CountKind(J_VIOLATION)) << Violations();
     EXPECT_EQ(0u, RefHost_CountKind(J_WARNING));
     EXPECT_EQ(0, RefHost_ExperimentRunning());
+}
+
+TEST_F(RunTest, TheStartTickIsTheTickCountThePassesPaceBy) {
+    Load(kLoop);
+    DWORD before = GetTickCount();
+    ASSERT_EQ(1, RefHost_StartExperiment(1.0, 50));
+    DWORD after = GetTickCount();
+    const DWORD* start =
+        static_cast<const DWORD*>(RefHost_VariableAddress("dwExperimentStartTimeTicks"));
+    ASSERT_NE(nullptr, start);
+    EXPECT_LE(before, *start);
+    EXPECT_LE(*start, after);
+    RefHost_StopExperiment();
+}
+
+/* 0.1 ms blocks: no machine here releases them in time. */
+TEST_F(RunTest, ARunThatFellBehindSaysSoAndNeverReportsTheLoopHeld) {
+    Load(kLoop);
+    RunOptions options;
+    RefHost_DefaultRunOptions(&options);
+    options.millisecondsPerSample = 0.001;
+    options.blockSize = 100;
+    options.seconds = 0.5;
+    RunReport report;
+    ASSERT_EQ(1, RefHost_Run(&options, &report));
+    EXPECT_EQ(1, report.fellBehind);
+    EXPECT_GT(report.lateReleases, 0u) << "releases later than the default 50 ms";
+    ASSERT_EQ(1u, RefHost_RunModuleCount()) << "only the reader releases blocks";
+    RunModuleResult reader;
+    ASSERT_EQ(1, RefHost_RunModuleResult(0, &reader));
+    EXPECT_EQ(1u, reader.moduleIndex);
+    EXPECT_EQ(8u, reader.channels);
+    EXPECT_LT(static_cast<double>(reader.samplesDelivered), 0.99 * reader.samplesNominal);
+    EXPECT_EQ(reader.samplesDelivered, report.samplesDelivered);
+    EXPECT_EQ(reader.samplesNominal, report.samplesNominal);
+    EXPECT_EQ(0u, reader.samplesNominal % 100u) << "whole blocks only";
+    int verdict = 1;
+    std::string text = Loopback(&verdict);
+    EXPECT_EQ(-1, verdict) << text;
+    EXPECT_EQ(std::string::npos, text.find("loop held")) << text;
+    EXPECT_NE(std::string::npos, text.find("fell behind")) << text;
+    EXPECT_NE(std::string::npos, text.find("burst of 100 reads")) << text;
 }
 
 TEST_F(RunTest, APulledCardStopsTheRunThroughTheExtension) {
