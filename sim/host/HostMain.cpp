@@ -404,6 +404,13 @@ static int LoadWorksheet(const ProgramOptions* options, FILE* out) {
         return 0;
     }
     RefHost_Print(out, "worksheet %s: %d module(s) loaded\n", Text(options->worksheet), loaded);
+    /* A run at a default rate nobody asked for would pass for the worksheet's own. */
+    if (RefHost_WorksheetRunLinesBad()) {
+        RefHost_PrintText(out, "the worksheet's rate-ms or block-size line is bad: the run is not "
+                               "started\n");
+        Note(EXIT_BAD_INPUT);
+        return 0;
+    }
     if (RefHost_WorksheetProblemCount() > 0) {
         Note(EXIT_MODULES_REFUSED);
         if (loaded == 0 && options->batch) {

@@ -104,7 +104,7 @@ class ProgramTest : public HostTest {
   protected:
     void TearDown() override {
         for (const char* name : {kOutput, "loop.ows", "reader.ows", "dropped.ows", "none.ows",
-                                 "broken.ini", "named.ows", "named.csv"}) {
+                                 "broken.ini", "named.ows", "named.csv", "badrate.ows"}) {
             std::remove(name);
         }
         HostTest::TearDown();
@@ -142,6 +142,7 @@ TEST_F(ProgramTest, EachCauseHasItsExitCodeAndSaysWhy) {
     WriteFile("dropped.ows", kHead + kWriter + kReader + kNoCard);
     WriteFile("none.ows", kHead + kNoCard);
     WriteFile("broken.ini", "this is no configuration\n");
+    WriteFile("badrate.ows", kHead + "rate-ms fast\n" + kWriter + kReader);
     std::string calm = kCalmRun;
     std::string hasty = kHastyRun;
     const ExitCase cases[] = {
@@ -168,6 +169,7 @@ TEST_F(ProgramTest, EachCauseHasItsExitCodeAndSaysWhy) {
          "badfree", 4, "contract violations: 1"},
         {"module dropped", calm + "dropped.ows", nullptr, 5, "dropped.ows: 2 module(s) loaded"},
         {"no module left", calm + "none.ows", nullptr, 5, "no module left"},
+        {"bad rate line", calm + "badrate.ows", nullptr, 2, "rate-ms or block-size line is bad"},
         {"file not written", calm + "--csv Z:\\nothere\\run.csv loop.ows", nullptr, 6,
          "folder not found"},
         {"worksheet not saved", calm + "--save Z:\\nothere\\saved.ows loop.ows", nullptr, 6,
