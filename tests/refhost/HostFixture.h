@@ -97,3 +97,8 @@ class HostTest : public ::testing::Test {
 
 /* The 208 bytes of a ModuleSettings as a worksheet stores them (upper-case hex). */
 std::string SettingsToHex(const ModuleSettings& settings);
+/* A worksheet module block in the hex form, channels named D0..D7; counts holds
+   the block's lines between the name and the settings. */
+std::string HexModule(const char* name, const char* counts, WORD socket, DWORD port);
+/* A file's bytes, or an empty string when it cannot be read. */
+std::string ReadWholeFile(const std::string& path);

@@ -12,25 +12,9 @@ namespace {
 
 const char* const kOutput = "program-test.out";
 
-std::string Settings(WORD socket, DWORD port) {
-    ModuleSettings settings;
-    std::memset(&settings, 0, sizeof settings);
-    for (unsigned k = 0; k < CHANNEL_POSITIONS; ++k) {
-        std::snprintf(settings.channelNames[k], CHANNEL_NAME_SLOT, "D%u", k);
-    }
-    settings.socket = socket;
-    settings.port = port;
-    return SettingsToHex(settings);
-}
-
-std::string Module(const char* name, const char* counts, WORD socket, DWORD port) {
-    return std::string("module\nname ") + name + "\n" + counts + "settings " +
-           Settings(socket, port) + "\nend\n";
-}
-
-const std::string kWriter = Module("writer", "inputs 3\noutputs 0\npattern 1 square:6\n", 0, 1);
-const std::string kReader = Module("reader", "inputs 0\noutputs 8\n", 1, 0);
-const std::string kNoCard = Module("nocard", "inputs 0\noutputs 8\n", 255, 0);
+const std::string kWriter = HexModule("writer", "inputs 3\noutputs 0\npattern 1 square:6\n", 0, 1);
+const std::string kReader = HexModule("reader", "inputs 0\noutputs 8\n", 1, 0);
+const std::string kNoCard = HexModule("nocard", "inputs 0\noutputs 8\n", 255, 0);
 const std::string kHead = "orvik-worksheet 1\n";
 
 void WriteFile(const char* path, const std::string& text) {
@@ -38,21 +22,6 @@ void WriteFile(const char* path, const std::string& text) {
     ASSERT_NE(nullptr, file);
     std::fwrite(text.data(), 1, text.size(), file);
     std::fclose(file);
-}
-
-std::string ReadFile(const char* path) {
-    std::string text;
-    FILE* file = std::fopen(path, "rb");
-    if (!file) {
-        return text;
-    }
-    char buffer[4096];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-        text.append(buffer, got);
-    }
-    std::fclose(file);
-    return text;
 }
 
 std::string ProgramFolder(void) {
@@ -96,7 +65,7 @@ Outcome RunHost(const std::string& arguments, const char* fakeMode = nullptr) {
     }
     CloseHandle(file);
     SetEnvironmentVariableA("ORVIK_FAKE_EXTENSION", nullptr);
-    outcome.output = ReadFile(kOutput);
+    outcome.output = ReadWholeFile(kOutput);
     return outcome;
 }
 
@@ -212,7 +181,7 @@ TEST_F(ProgramTest, RedirectedOutputIsUtf8InEveryLineAndTheCsvKeepsCodePage932) 
     /* The module list, the run's line for the module and the loop check. */
     EXPECT_GE(Occurrences(out, kNameUtf8), 3u) << out;
     EXPECT_EQ(0u, Occurrences(out, kNameCp932)) << "code page 932 bytes on the way out:\n" << out;
-    std::string csv = ReadFile("named.csv");
+    std::string csv = ReadWholeFile("named.csv");
     EXPECT_GE(Occurrences(csv, kNameCp932), 1u);
     EXPECT_EQ(0u, Occurrences(csv, kNameUtf8));
 }

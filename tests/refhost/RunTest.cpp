@@ -12,25 +12,9 @@ namespace {
 
 const char* const kFile = "refhost-run.ows";
 
-std::string Settings(WORD socket, DWORD port) {
-    ModuleSettings settings;
-    std::memset(&settings, 0, sizeof settings);
-    for (unsigned k = 0; k < CHANNEL_POSITIONS; ++k) {
-        std::snprintf(settings.channelNames[k], CHANNEL_NAME_SLOT, "D%u", k);
-    }
-    settings.socket = socket;
-    settings.port = port;
-    return SettingsToHex(settings);
-}
-
-std::string Module(const char* name, const char* counts, WORD socket, DWORD port) {
-    return std::string("module\nname ") + name + "\n" + counts + "settings " +
-           Settings(socket, port) + "\nend\n";
-}
-
 const std::string kLoop = "orvik-worksheet 1\n" +
-                          Module("writer", "inputs 3\noutputs 0\npattern 1 square:6\n", 0, 1) +
-                          Module("reader", "inputs 0\noutputs 8\n", 1, 0);
+                          HexModule("writer", "inputs 3\noutputs 0\npattern 1 square:6\n", 0, 1) +
+                          HexModule("reader", "inputs 0\noutputs 8\n", 1, 0);
 
 class RunTest : public HostTest {
   protected:
@@ -158,10 +142,10 @@ TEST_F(RunTest, APulledCardStopsTheRunThroughTheExtension) {
 }
 
 TEST_F(RunTest, RestoresTheModuleRefusesAreReportedAndTheRestLoad) {
-    Load("orvik-worksheet 1\n" + Module("good", "inputs 0\noutputs 8\n", 1, 0) +
-         Module("socket255", "inputs 0\noutputs 8\n", 255, 0) +
-         Module("port9", "inputs 1\noutputs 0\n", 0, 9) +
-         Module("nocard", "inputs 0\noutputs 8\n", 2, 0));
+    Load("orvik-worksheet 1\n" + HexModule("good", "inputs 0\noutputs 8\n", 1, 0) +
+         HexModule("socket255", "inputs 0\noutputs 8\n", 255, 0) +
+         HexModule("port9", "inputs 1\noutputs 0\n", 0, 9) +
+         HexModule("nocard", "inputs 0\noutputs 8\n", 2, 0));
     ASSERT_EQ(1u, RefHost_ModuleCount());
     EXPECT_STREQ("good", RefModule_Record(RefHost_Module(0))->name);
     ASSERT_EQ(3u, RefHost_WorksheetProblemCount());

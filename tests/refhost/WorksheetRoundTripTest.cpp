@@ -14,20 +14,6 @@ namespace {
 
 const char* const kFile = "refhost-roundtrip.ows";
 
-std::string ReadFile(const std::string& path) {
-    std::string text;
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (file) {
-        char buffer[4096];
-        size_t got;
-        while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-            text.append(buffer, got);
-        }
-        std::fclose(file);
-    }
-    return text;
-}
-
 int HasLine(const std::string& text, const std::string& line) {
     return ("\n" + text).find("\n" + line + "\n") != std::string::npos;
 }
@@ -74,7 +60,7 @@ TEST_F(WorksheetRoundTripTest, SaveAndLoadKeepEveryModuleField) {
     expected.outputBuffer = nullptr;
 
     ASSERT_EQ(1, RefHost_SaveWorksheet(kFile));
-    const std::string text = ReadFile(kFile);
+    const std::string text = ReadWholeFile(kFile);
     for (const char* line :
          {"orvik-worksheet 2", u8"name 出力ポートB", "direction output", "channels 3", "socket 4",
           "port C", u8"channel 2 クロック", "bytes 194 AB", "pattern 1 square:8", "record 0",
@@ -170,7 +156,7 @@ TEST_F(WorksheetRoundTripTest, EverySettingsRecordComesBackByteForByte) {
         ModuleSettings expected = *record->settings;
 
         ASSERT_EQ(1, RefHost_SaveWorksheet(kFile));
-        const std::string text = ReadFile(kFile);
+        const std::string text = ReadWholeFile(kFile);
         /* Without lines of its own the case is one the fields cannot name. */
         EXPECT_EQ(c.lines.empty(), text.find("\nsettings ") != std::string::npos) << text;
         for (const char* line : c.lines) {
@@ -190,7 +176,7 @@ TEST_F(WorksheetRoundTripTest, NamesUtf8CannotCarryKeepTheirBytes) {
     std::strcpy(record->name, "pin\x81");
     std::strcpy(record->description, "説明");
     ASSERT_EQ(1, RefHost_SaveWorksheet(kFile));
-    const std::string text = ReadFile(kFile);
+    const std::string text = ReadWholeFile(kFile);
     EXPECT_EQ(0u, text.find("orvik-worksheet 1\n")) << text;
     ASSERT_EQ(1, RefHost_LoadWorksheet(kFile)) << RefHost_WorksheetProblem(0);
     EXPECT_STREQ("pin\x81", RefModule_Record(RefHost_Module(0))->name);
@@ -230,7 +216,7 @@ TEST_F(WorksheetRoundTripTest, HexFormAndFieldFormRestoreTheSameModules) {
 
     ASSERT_EQ(2, RefHost_LoadWorksheet(Example("loopback-hex.ows").c_str()));
     ASSERT_EQ(1, RefHost_SaveWorksheet(kFile));
-    const std::string text = ReadFile(kFile);
+    const std::string text = ReadWholeFile(kFile);
     EXPECT_EQ(0u, text.find("orvik-worksheet 2\n")) << text;
     EXPECT_EQ(std::string::npos, text.find("settings")) << text;
     ASSERT_EQ(2, RefHost_LoadWorksheet(kFile)) << RefHost_WorksheetProblem(0);
