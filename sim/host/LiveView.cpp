@@ -1,0 +1,519 @@
+/*
+ * The live view of a run (see LiveView.h): a timer copies each module's counts
+ * and latest samples out of the run, and the window paints that copy through
+ * an off-screen bitmap, so a paint never shows a half-drawn chart and never
+ * reads the run's own records. The timer and the paints are dispatched by the
+ * run's message pump between rounds; nothing here runs inside a pass.
+ */
+#include "sim/host/LiveView.h"
+#include "sim/host/HostInternal.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#define LIVE_CLASS        "OrvikLiveView"
+#define LIVE_TIMER        1u
+#define LIVE_STATUS_ROW   20
+#define LIVE_LABEL_WIDTH  150
+#define LIVE_LEVEL_WIDTH  22
+#define LIVE_RIGHT_MARGIN 8
+
+#define COLOUR_BACKGROUND RGB(255, 255, 255)
+#define COLOUR_LANE_ALT   RGB(244, 246, 250)
+#define COLOUR_HEADING    RGB(226, 232, 242)
+#define COLOUR_LEVEL      RGB(190, 190, 190)
+#define COLOUR_TEXT       RGB(0, 0, 0)
+#define COLOUR_DIM_TEXT   RGB(120, 120, 120)
+#define COLOUR_ALARM      RGB(200, 0, 0)
+#define COLOUR_INPUT      RGB(0, 90, 200) /* samples an input module released */
+#define COLOUR_OUTPUT     RGB(200, 90, 0) /* samples fed to an output module */
+
+/* ---- The ring of latest samples ------------------------------------------------ */
+
+size_t LiveRing_Latest(const float* ring, size_t capacity, unsigned long long written,
+                       float* target, size_t want) {
+    if (!ring || capacity == 0 || !target) {
+        return 0;
+    }
+    unsigned long long available = written < capacity ? written : capacity;
+    size_t count = available < want ? static_cast<size_t>(available) : want;
+    unsigned long long first = written - count;
+    for (size_t j = 0; j < count; ++j) {
+        target[j] = ring[(first + j) % capacity];
+    }
+    return count;
+}
+
+/* ---- Lane layout ------------------------------------------------------------------ */
+
+static int LaneHeight(int room, size_t lanes) {
+    if (lanes == 0) {
+        return LIVE_LANE_MAX;
+    }
+    int height = room > 0 ? static_cast<int>(room / static_cast<int>(lanes)) : 0;
+    if (height < LIVE_LANE_MIN) {
+        return LIVE_LANE_MIN;
+    }
+    return height > LIVE_LANE_MAX ? LIVE_LANE_MAX : height;
+}
+
+size_t LiveLayout_Lanes(int top, int height, const unsigned* channels, size_t modules,
+                        LiveLane* lanes, size_t maxLanes) {
+    size_t channelRows = 0;
+    for (size_t m = 0; m < modules; ++m) {
+        channelRows += channels[m];
+    }
+    int room = height - top - static_cast<int>(modules) * LIVE_HEADING_HEIGHT;
+    int laneHeight = LaneHeight(room, channelRows);
+    int margin = laneHeight / 5;
+    size_t n = 0;
+    int y = top;
+    for (size_t m = 0; m < modules; ++m) {
+        for (int k = -1; k < static_cast<int>(channels[m]); ++k) {
+            int rowHeight = k < 0 ? LIVE_HEADING_HEIGHT : laneHeight;
+            if (n >= maxLanes || y + rowHeight > height) {
+                return n;
+            }
+            LiveLane& lane = lanes[n++];
+            lane.module = static_cast<int>(m);
+            lane.channel = k;
+            lane.top = y;
+            lane.bottom = y + rowHeight;
+            lane.high = k < 0 ? y : y + margin;
+            lane.low = k < 0 ? y : y + rowHeight - 1 - margin;
+            y += rowHeight;
+        }
+    }
+    return n;
+}
+
+/* ---- A trace's columns ------------------------------------------------------------ */
+
+void LiveTrace_Columns(const float* samples, size_t count, size_t span, int columns,
+                       LiveColumn* out) {
+    if (columns <= 0) {
+        return;
+    }
+    for (int c = 0; c < columns; ++c) {
+        out[c].filled = 0;
+    }
+    if (span == 0 || count == 0) {
+        return;
+    }
+    if (count > span) {
+        samples += count - span;
+        count = span;
+    }
+    /* Sample j of the window (0 oldest) lies in column j * columns / span. */
+    size_t empty = span - count;
+    for (size_t j = 0; j < count; ++j) {
+        unsigned long long position = static_cast<unsigned long long>(empty + j) *
+                                      static_cast<unsigned long long>(columns) / span;
+        LiveColumn& column = out[position];
+        float value = samples[j];
+        if (!column.filled) {
+            column.low = column.high = value;
+            column.filled = 1;
+        } else {
+            column.low = value < column.low ? value : column.low;
+            column.high = value > column.high ? value : column.high;
+        }
+        column.last = value;
+    }
+}
+
+int LiveLevel_Y(float value, int high, int low) {
+    if (!(value > 0.0f)) {
+        return low; /* also not a number */
+    }
+    if (value >= 5.0f) {
+        return high;
+    }
+    return low - static_cast<int>(std::lround(value / 5.0f * static_cast<float>(low - high)));
+}
+
+/* ---- What the view copied from the run --------------------------------------------- */
+
+struct LiveCopy {
+    char name[MODULE_NAME_BYTES + 1];
+    char channelNames[RUN_LIVE_CHANNELS][CHANNEL_NAME_SLOT + 1];
+    unsigned channels;
+    int output;
+    unsigned long long blocks;
+    unsigned long long late;
+    unsigned long long failures;
+    size_t count[RUN_LIVE_CHANNELS];
+    float samples[RUN_LIVE_CHANNELS][RUN_LIVE_SAMPLES];
+};
+
+static std::vector<LiveCopy> s_copies;
+static int s_running;
+static int s_wasRunning;
+static double s_seconds;
+static double s_msPerSample;
+
+static HWND s_window;
+static HFONT s_font;
+static HDC s_backDc;
+static HBITMAP s_backBitmap;
+static HGDIOBJ s_backPrevious;
+static int s_backWidth;
+static int s_backHeight;
+static unsigned long s_paints;
+static std::vector<LiveColumn> s_columns;
+static std::vector<LiveLane> s_lanes;
+
+static void CopyNames(RefModule* module, LiveCopy* copy) {
+    const ModuleRecord* record = RefModule_Record(module);
+    CopyText(copy->name, record->name, sizeof copy->name);
+    copy->output = record->inputCount > 0;
+    DWORD channels = copy->output ? record->inputCount : record->outputCount;
+    copy->channels = channels < RUN_LIVE_CHANNELS ? channels : RUN_LIVE_CHANNELS;
+    for (unsigned k = 0; k < RUN_LIVE_CHANNELS; ++k) {
+        char* name = copy->channelNames[k];
+        name[0] = 0;
+        if (record->settings) {
+            /* A stored name may fill its slot without a terminator. */
+            std::memcpy(name, record->settings->channelNames[k], CHANNEL_NAME_SLOT);
+            name[CHANNEL_NAME_SLOT] = 0;
+        }
+        if (!name[0]) {
+            std::snprintf(name, CHANNEL_NAME_SLOT + 1, "%s %u", copy->output ? "in" : "out", k);
+        }
+    }
+}
+
+/* The worksheet as it stands, with no samples: what the view shows before a run. */
+static void CopyWorksheet(void) {
+    s_copies.assign(RefHost_ModuleCount(), LiveCopy());
+    for (size_t m = 0; m < s_copies.size(); ++m) {
+        CopyNames(RefHost_Module(m), &s_copies[m]);
+    }
+}
+
+void LiveView_Capture(void) {
+    const RunReport* progress = RefHost_RunProgress();
+    s_wasRunning = s_running;
+    s_running = progress != nullptr;
+    if (!s_running) {
+        if (s_copies.size() != RefHost_ModuleCount()) {
+            CopyWorksheet();
+        }
+        return;
+    }
+    if (s_copies.size() != RefHost_ModuleCount()) {
+        s_copies.resize(RefHost_ModuleCount());
+    }
+    s_seconds = progress->seconds;
+    s_msPerSample = HostMillisecondsPerSample();
+    for (size_t m = 0; m < s_copies.size(); ++m) {
+        const RunLiveModule* live = RefHost_RunLive(m);
+        if (!live) {
+            continue;
+        }
+        LiveCopy& copy = s_copies[m];
+        CopyNames(RefHost_Module(m), &copy);
+        copy.blocks = live->blocks;
+        copy.late = live->late;
+        copy.failures = live->failures;
+        for (unsigned k = 0; k < RUN_LIVE_CHANNELS; ++k) {
+            copy.count[k] = k < copy.channels
+                                ? LiveRing_Latest(live->ring[k], RUN_LIVE_SAMPLES, live->written[k],
+                                                  copy.samples[k], RUN_LIVE_SAMPLES)
+                                : 0;
+        }
+    }
+}
+
+/* ---- Drawing ---------------------------------------------------------------------- */
+
+static void FillBox(HDC dc, int left, int top, int right, int bottom, COLORREF colour) {
+    RECT box = {left, top, right, bottom};
+    SetBkColor(dc, colour);
+    ExtTextOutA(dc, 0, 0, ETO_OPAQUE, &box, nullptr, 0, nullptr);
+}
+
+static void DrawText8(HDC dc, int x, int y, int right, COLORREF colour, const char* text) {
+    RECT clip = {x, y, right, y + LIVE_HEADING_HEIGHT};
+    SetTextColor(dc, colour);
+    ExtTextOutA(dc, x, y, ETO_CLIPPED, &clip, text, static_cast<UINT>(std::strlen(text)), nullptr);
+}
+
+static void DrawStatus(HDC dc, int width) {
+    char text[200];
+    double span = s_msPerSample * RUN_LIVE_SAMPLES / 1000.0;
+    int n = 0;
+    if (s_running) {
+        n = std::snprintf(text, sizeof text, "実験中 %.1f 秒 (running)", s_seconds);
+    } else if (s_msPerSample > 0.0) {
+        n = std::snprintf(text, sizeof text, "実験終了 %.1f 秒 (ended)", s_seconds);
+    } else {
+        n = std::snprintf(text, sizeof text, "実験していません (no run)");
+    }
+    if (n > 0 && s_msPerSample > 0.0) {
+        std::snprintf(text + n, sizeof text - static_cast<size_t>(n),
+                      "    表示幅 %.3g 秒 (%u サンプル)    警告 %u", span, RUN_LIVE_SAMPLES,
+                      static_cast<unsigned>(RefHost_CountKind(J_WARNING)));
+    }
+    DrawText8(dc, 4, 3, width, COLOUR_TEXT, text);
+}
+
+static void DrawHeading(HDC dc, const LiveLane& lane, int width) {
+    const LiveCopy& copy = s_copies[static_cast<size_t>(lane.module)];
+    FillBox(dc, 0, lane.top, width, lane.bottom, COLOUR_HEADING);
+    char text[160];
+    std::snprintf(text, sizeof text, "%s   %s   ブロック %llu   遅れ %llu   失敗 %llu", copy.name,
+                  copy.output ? "出力" : "入力", copy.blocks, copy.late, copy.failures);
+    DrawText8(dc, 4, lane.top + 2, width, copy.late || copy.failures ? COLOUR_ALARM : COLOUR_TEXT,
+              text);
+}
+
+static void DrawLevels(HDC dc, const LiveLane& lane, int left, int right) {
+    HPEN pen = CreatePen(PS_DOT, 1, COLOUR_LEVEL);
+    HGDIOBJ previous = SelectObject(dc, pen);
+    MoveToEx(dc, left, lane.high, nullptr);
+    LineTo(dc, right, lane.high);
+    MoveToEx(dc, left, lane.low, nullptr);
+    LineTo(dc, right, lane.low);
+    SelectObject(dc, previous);
+    DeleteObject(pen);
+    if (lane.low - lane.high >= 20) {
+        DrawText8(dc, left - LIVE_LEVEL_WIDTH, lane.high - 6, left, COLOUR_DIM_TEXT, "5V");
+        DrawText8(dc, left - LIVE_LEVEL_WIDTH, lane.low - 6, left, COLOUR_DIM_TEXT, "0V");
+    }
+}
+
+/* One pixel column at a time, each joined to the one before, so a channel that
+   toggles faster than the columns shows as a filled band rather than nothing. */
+static void DrawTrace(HDC dc, const LiveLane& lane, const LiveCopy& copy, int left, int columns) {
+    size_t k = static_cast<size_t>(lane.channel);
+    s_columns.resize(static_cast<size_t>(columns));
+    LiveTrace_Columns(copy.samples[k], copy.count[k], RUN_LIVE_SAMPLES, columns, s_columns.data());
+    HPEN pen = CreatePen(PS_SOLID, 1, copy.output ? COLOUR_OUTPUT : COLOUR_INPUT);
+    HGDIOBJ previous = SelectObject(dc, pen);
+    int before = -1;
+    for (int c = 0; c < columns; ++c) {
+        const LiveColumn& column = s_columns[static_cast<size_t>(c)];
+        if (!column.filled) {
+            before = -1;
+            continue;
+        }
+        int top = LiveLevel_Y(column.high, lane.high, lane.low);
+        int bottom = LiveLevel_Y(column.low, lane.high, lane.low);
+        if (before >= 0) {
+            top = before < top ? before : top;
+            bottom = before > bottom ? before : bottom;
+        }
+        MoveToEx(dc, left + c, top, nullptr);
+        LineTo(dc, left + c, bottom + 1);
+        before = LiveLevel_Y(column.last, lane.high, lane.low);
+    }
+    SelectObject(dc, previous);
+    DeleteObject(pen);
+}
+
+static void DrawLane(HDC dc, const LiveLane& lane, size_t row, int width) {
+    const LiveCopy& copy = s_copies[static_cast<size_t>(lane.module)];
+    int left = LIVE_LABEL_WIDTH;
+    int right = width - LIVE_RIGHT_MARGIN;
+    if (row % 2) {
+        FillBox(dc, 0, lane.top, width, lane.bottom, COLOUR_LANE_ALT);
+    }
+    int middle = (lane.top + lane.bottom) / 2;
+    DrawText8(dc, 4, middle - 7, left - LIVE_LEVEL_WIDTH - 2, COLOUR_TEXT,
+              copy.channelNames[lane.channel]);
+    if (right <= left) {
+        return;
+    }
+    DrawLevels(dc, lane, left, right);
+    DrawTrace(dc, lane, copy, left, right - left);
+}
+
+void LiveView_PaintContent(HDC dc, int width, int height) {
+    FillBox(dc, 0, 0, width, height, COLOUR_BACKGROUND);
+    HGDIOBJ previousFont = SelectObject(dc, s_font ? s_font : GetStockObject(DEFAULT_GUI_FONT));
+    SetBkMode(dc, TRANSPARENT);
+    DrawStatus(dc, width);
+    unsigned channels[64];
+    size_t modules = s_copies.size() < 64 ? s_copies.size() : 64;
+    for (size_t m = 0; m < modules; ++m) {
+        channels[m] = s_copies[m].channels;
+    }
+    s_lanes.resize(modules * (RUN_LIVE_CHANNELS + 1));
+    size_t rows = LiveLayout_Lanes(LIVE_STATUS_ROW, height, channels, modules, s_lanes.data(),
+                                   s_lanes.size());
+    for (size_t i = 0; i < rows; ++i) {
+        if (s_lanes[i].channel < 0) {
+            DrawHeading(dc, s_lanes[i], width);
+        } else {
+            DrawLane(dc, s_lanes[i], i, width);
+        }
+    }
+    SelectObject(dc, previousFont);
+}
+
+/* ---- The window ------------------------------------------------------------------- */
+
+static void ReleaseBackBuffer(void) {
+    if (s_backDc) {
+        SelectObject(s_backDc, s_backPrevious);
+        DeleteDC(s_backDc);
+    }
+    if (s_backBitmap) {
+        DeleteObject(s_backBitmap);
+    }
+    s_backDc = nullptr;
+    s_backBitmap = nullptr;
+    s_backWidth = s_backHeight = 0;
+}
+
+static int EnsureBackBuffer(HDC windowDc, int width, int height) {
+    if (s_backDc && s_backWidth == width && s_backHeight == height) {
+        return 1;
+    }
+    ReleaseBackBuffer();
+    s_backDc = CreateCompatibleDC(windowDc);
+    s_backBitmap = CreateCompatibleBitmap(windowDc, width, height);
+    if (!s_backDc || !s_backBitmap) {
+        ReleaseBackBuffer();
+        return 0;
+    }
+    s_backPrevious = SelectObject(s_backDc, s_backBitmap);
+    s_backWidth = width;
+    s_backHeight = height;
+    return 1;
+}
+
+static LRESULT LiveView_OnPaint(HWND window, WPARAM, LPARAM) {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    RECT client;
+    GetClientRect(window, &client);
+    int width = client.right > 1 ? client.right : 1;
+    int height = client.bottom > 1 ? client.bottom : 1;
+    if (EnsureBackBuffer(dc, width, height)) {
+        LiveView_PaintContent(s_backDc, width, height);
+        BitBlt(dc, 0, 0, width, height, s_backDc, 0, 0, SRCCOPY);
+    } else {
+        LiveView_PaintContent(dc, width, height);
+    }
+    EndPaint(window, &paint);
+    ++s_paints;
+    return 0;
+}
+
+static LRESULT LiveView_OnTimer(HWND window, WPARAM, LPARAM) {
+    LiveView_Capture();
+    if (s_running || s_wasRunning) {
+        InvalidateRect(window, nullptr, FALSE);
+    }
+    return 0;
+}
+
+static LRESULT LiveView_OnEraseBackground(HWND, WPARAM, LPARAM) {
+    return 1; /* the paint covers every pixel */
+}
+
+static LRESULT LiveView_OnSize(HWND window, WPARAM, LPARAM) {
+    InvalidateRect(window, nullptr, FALSE);
+    return 0;
+}
+
+static LRESULT LiveView_OnClose(HWND, WPARAM, LPARAM) {
+    LiveView_Close();
+    return 0;
+}
+
+static LRESULT LiveView_OnDestroy(HWND window, WPARAM, LPARAM) {
+    KillTimer(window, LIVE_TIMER);
+    ReleaseBackBuffer();
+    if (s_font) {
+        DeleteObject(s_font);
+        s_font = nullptr;
+    }
+    s_window = nullptr;
+    return 0;
+}
+
+struct LiveHandler {
+    UINT message;
+    LRESULT (*handle)(HWND window, WPARAM wParam, LPARAM lParam);
+};
+
+static const LiveHandler kLiveHandlers[] = {
+    {WM_PAINT, LiveView_OnPaint},
+    {WM_TIMER, LiveView_OnTimer},
+    {WM_ERASEBKGND, LiveView_OnEraseBackground},
+    {WM_SIZE, LiveView_OnSize},
+    {WM_CLOSE, LiveView_OnClose},
+    {WM_DESTROY, LiveView_OnDestroy},
+};
+
+static LRESULT CALLBACK LiveViewProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    for (size_t i = 0; i < sizeof kLiveHandlers / sizeof kLiveHandlers[0]; ++i) {
+        if (kLiveHandlers[i].message == message) {
+            return kLiveHandlers[i].handle(window, wParam, lParam);
+        }
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+static int RegisterLiveClass(HINSTANCE instance) {
+    WNDCLASSA wc;
+    std::memset(&wc, 0, sizeof wc);
+    wc.lpfnWndProc = LiveViewProc;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.lpszClassName = LIVE_CLASS;
+    if (RegisterClassA(&wc)) {
+        return 1;
+    }
+    return GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+int LiveView_Open(HWND owner) {
+    if (s_window) {
+        ShowWindow(s_window, SW_SHOWNOACTIVATE);
+        return 1;
+    }
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    if (!RegisterLiveClass(instance)) {
+        return 0;
+    }
+    s_window =
+        CreateWindowExA(0, LIVE_CLASS, "ライブビュー (live view)", WS_OVERLAPPEDWINDOW,
+                        CW_USEDEFAULT, CW_USEDEFAULT, 760, 560, owner, nullptr, instance, nullptr);
+    if (!s_window) {
+        return 0;
+    }
+    s_font =
+        CreateFontA(-12, 0, 0, 0, FW_NORMAL, 0, 0, 0, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
+                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, "ＭＳ ゴシック");
+    s_paints = 0;
+    s_running = s_wasRunning = 0;
+    s_msPerSample = 0.0;
+    s_copies.clear();
+    LiveView_Capture();
+    SetTimer(s_window, LIVE_TIMER, LIVE_VIEW_PERIOD_MS, nullptr);
+    ShowWindow(s_window, SW_SHOWNOACTIVATE);
+    UpdateWindow(s_window);
+    return 1;
+}
+
+void LiveView_Close(void) {
+    if (s_window) {
+        DestroyWindow(s_window);
+    }
+    s_copies.clear();
+    s_copies.shrink_to_fit();
+}
+
+HWND LiveView_Window(void) {
+    return s_window;
+}
+
+unsigned long LiveView_PaintCount(void) {
+    return s_paints;
+}
