@@ -1,14 +1,17 @@
 /*
- * The live view of a run (see LiveView.h): a timer copies each module's counts
- * and latest samples out of the run, and the window paints that copy through
- * an off-screen bitmap, so a paint never shows a half-drawn chart and never
- * reads the run's own records. The timer and the paints are dispatched by the
- * run's message pump between rounds; nothing here runs inside a pass.
+ * The live view of a run (see LiveView.h): a timer takes in each module's
+ * counts and the samples the run moved since the last look, as byte levels,
+ * and the window paints that copy through off-screen bitmaps, so a paint never
+ * shows a half-drawn chart and never reads the run's own records. The timer
+ * and the paints are dispatched by the run's message pump between rounds, so
+ * whatever they cost delays the run: the names and level lines are drawn once
+ * into a still layer, and the traces are written as pixels, not line calls.
  */
 #include "sim/host/LiveView.h"
 #include "sim/host/HostInternal.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -91,7 +94,7 @@ size_t LiveLayout_Lanes(int top, int height, const unsigned* channels, size_t mo
 
 /* ---- A trace's columns ------------------------------------------------------------ */
 
-void LiveTrace_Columns(const float* samples, size_t count, size_t span, int columns,
+void LiveTrace_Columns(const unsigned char* levels, size_t count, size_t span, int columns,
                        LiveColumn* out) {
     if (columns <= 0) {
         return;
@@ -103,35 +106,44 @@ void LiveTrace_Columns(const float* samples, size_t count, size_t span, int colu
         return;
     }
     if (count > span) {
-        samples += count - span;
+        levels += count - span;
         count = span;
     }
     /* Sample j of the window (0 oldest) lies in column j * columns / span. */
     size_t empty = span - count;
+    size_t width = static_cast<size_t>(columns);
     for (size_t j = 0; j < count; ++j) {
-        unsigned long long position = static_cast<unsigned long long>(empty + j) *
-                                      static_cast<unsigned long long>(columns) / span;
-        LiveColumn& column = out[position];
-        float value = samples[j];
+        LiveColumn& column = out[(empty + j) * width / span];
+        unsigned char level = levels[j];
         if (!column.filled) {
-            column.low = column.high = value;
+            column.low = column.high = level;
             column.filled = 1;
-        } else {
-            column.low = value < column.low ? value : column.low;
-            column.high = value > column.high ? value : column.high;
+        } else if (level < column.low) {
+            column.low = level;
+        } else if (level > column.high) {
+            column.high = level;
         }
-        column.last = value;
+        column.last = level;
     }
 }
 
-int LiveLevel_Y(float value, int high, int low) {
+unsigned char LiveLevel_Quantize(float value) {
     if (!(value > 0.0f)) {
-        return low; /* also not a number */
+        return 0; /* also not a number */
     }
     if (value >= 5.0f) {
-        return high;
+        return LIVE_LEVEL_TOP;
     }
-    return low - static_cast<int>(std::lround(value / 5.0f * static_cast<float>(low - high)));
+    return static_cast<unsigned char>(std::lround(value / 5.0f * LIVE_LEVEL_TOP));
+}
+
+int LiveLevel_Y(unsigned level, int high, int low) {
+    if (level > LIVE_LEVEL_TOP) {
+        level = LIVE_LEVEL_TOP;
+    }
+    int rise = static_cast<int>((level * static_cast<unsigned>(low - high) + LIVE_LEVEL_TOP / 2) /
+                                LIVE_LEVEL_TOP);
+    return low - rise;
 }
 
 /* ---- What the view copied from the run --------------------------------------------- */
@@ -144,8 +156,9 @@ struct LiveCopy {
     unsigned long long blocks;
     unsigned long long late;
     unsigned long long failures;
+    unsigned long long seen[RUN_LIVE_CHANNELS]; /* the run's samples taken in so far */
     size_t count[RUN_LIVE_CHANNELS];
-    float samples[RUN_LIVE_CHANNELS][RUN_LIVE_SAMPLES];
+    unsigned char levels[RUN_LIVE_CHANNELS][RUN_LIVE_SAMPLES]; /* oldest first */
 };
 
 static std::vector<LiveCopy> s_copies;
@@ -156,16 +169,18 @@ static double s_msPerSample;
 
 static HWND s_window;
 static HFONT s_font;
-static HDC s_backDc;
-static HBITMAP s_backBitmap;
-static HGDIOBJ s_backPrevious;
-static int s_backWidth;
-static int s_backHeight;
 static unsigned long s_paints;
 static std::vector<LiveColumn> s_columns;
 static std::vector<LiveLane> s_lanes;
+static std::vector<float> s_fresh; /* samples new since the last capture */
 
+static int s_stillValid; /* the still layer shows the current lanes and names */
+
+/* The fields in front of blocks say what the lanes are; the still layer is
+   drawn again when they change. */
 static void CopyNames(RefModule* module, LiveCopy* copy) {
+    char before[offsetof(LiveCopy, blocks)];
+    std::memcpy(before, copy, sizeof before);
     const ModuleRecord* record = RefModule_Record(module);
     CopyText(copy->name, record->name, sizeof copy->name);
     copy->output = record->inputCount > 0;
@@ -183,14 +198,42 @@ static void CopyNames(RefModule* module, LiveCopy* copy) {
             std::snprintf(name, CHANNEL_NAME_SLOT + 1, "%s %u", copy->output ? "in" : "out", k);
         }
     }
+    if (std::memcmp(before, copy, sizeof before) != 0) {
+        s_stillValid = 0;
+    }
 }
 
 /* The worksheet as it stands, with no samples: what the view shows before a run. */
 static void CopyWorksheet(void) {
     s_copies.assign(RefHost_ModuleCount(), LiveCopy());
+    s_stillValid = 0;
     for (size_t m = 0; m < s_copies.size(); ++m) {
         CopyNames(RefHost_Module(m), &s_copies[m]);
     }
+}
+
+/* Appends the samples the run added to channel k since the last look, as
+   levels; only these are converted, so a look costs what the run moved. */
+static void TakeInSamples(LiveCopy* copy, unsigned k, const float* ring,
+                          unsigned long long written) {
+    if (written < copy->seen[k]) {
+        copy->seen[k] = copy->count[k] = 0; /* a new run */
+    }
+    unsigned long long fresh = written - copy->seen[k];
+    size_t n = fresh < RUN_LIVE_SAMPLES ? static_cast<size_t>(fresh) : RUN_LIVE_SAMPLES;
+    copy->seen[k] = written;
+    s_fresh.resize(RUN_LIVE_SAMPLES);
+    n = LiveRing_Latest(ring, RUN_LIVE_SAMPLES, written, s_fresh.data(), n);
+    unsigned char* levels = copy->levels[k];
+    if (copy->count[k] + n > RUN_LIVE_SAMPLES) {
+        size_t drop = copy->count[k] + n - RUN_LIVE_SAMPLES;
+        std::memmove(levels, levels + drop, copy->count[k] - drop);
+        copy->count[k] -= drop;
+    }
+    for (size_t j = 0; j < n; ++j) {
+        levels[copy->count[k] + j] = LiveLevel_Quantize(s_fresh[j]);
+    }
+    copy->count[k] += n;
 }
 
 void LiveView_Capture(void) {
@@ -205,6 +248,13 @@ void LiveView_Capture(void) {
     }
     if (s_copies.size() != RefHost_ModuleCount()) {
         s_copies.resize(RefHost_ModuleCount());
+        s_stillValid = 0;
+    }
+    if (!s_wasRunning) {
+        for (LiveCopy& copy : s_copies) {
+            std::memset(copy.seen, 0, sizeof copy.seen);
+            std::memset(copy.count, 0, sizeof copy.count);
+        }
     }
     s_seconds = progress->seconds;
     s_msPerSample = HostMillisecondsPerSample();
@@ -218,11 +268,8 @@ void LiveView_Capture(void) {
         copy.blocks = live->blocks;
         copy.late = live->late;
         copy.failures = live->failures;
-        for (unsigned k = 0; k < RUN_LIVE_CHANNELS; ++k) {
-            copy.count[k] = k < copy.channels
-                                ? LiveRing_Latest(live->ring[k], RUN_LIVE_SAMPLES, live->written[k],
-                                                  copy.samples[k], RUN_LIVE_SAMPLES)
-                                : 0;
+        for (unsigned k = 0; k < copy.channels; ++k) {
+            TakeInSamples(&copy, k, live->ring[k], live->written[k]);
         }
     }
 }
@@ -260,14 +307,69 @@ static void DrawStatus(HDC dc, int width) {
     DrawText8(dc, 4, 3, width, COLOUR_TEXT, text);
 }
 
-static void DrawHeading(HDC dc, const LiveLane& lane, int width) {
-    const LiveCopy& copy = s_copies[static_cast<size_t>(lane.module)];
-    FillBox(dc, 0, lane.top, width, lane.bottom, COLOUR_HEADING);
-    char text[160];
-    std::snprintf(text, sizeof text, "%s   %s   ブロック %llu   遅れ %llu   失敗 %llu", copy.name,
-                  copy.output ? "出力" : "入力", copy.blocks, copy.late, copy.failures);
-    DrawText8(dc, 4, lane.top + 2, width, copy.late || copy.failures ? COLOUR_ALARM : COLOUR_TEXT,
-              text);
+/* An off-screen 32-bit top-down bitmap, the DC it is selected into, and its
+   pixels (0x00RRGGBB). */
+struct Surface {
+    HDC dc;
+    HBITMAP bitmap;
+    HGDIOBJ previous;
+    DWORD* bits;
+    int width;
+    int height;
+};
+
+static Surface s_frame; /* the next frame, blitted whole to the target */
+static Surface s_still; /* what changes only with the size or the worksheet */
+
+static void ReleaseSurface(Surface* surface) {
+    if (surface->dc) {
+        SelectObject(surface->dc, surface->previous);
+        DeleteDC(surface->dc);
+    }
+    if (surface->bitmap) {
+        DeleteObject(surface->bitmap);
+    }
+    std::memset(surface, 0, sizeof *surface);
+}
+
+/* Returns 1 when the surface already had this size, 2 when it was made anew, 0
+   when it could not be. */
+static int EnsureSurface(Surface* surface, HDC like, int width, int height) {
+    if (surface->dc && surface->width == width && surface->height == height) {
+        return 1;
+    }
+    ReleaseSurface(surface);
+    BITMAPINFO info;
+    std::memset(&info, 0, sizeof info);
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    surface->dc = CreateCompatibleDC(like);
+    surface->bitmap = CreateDIBSection(like, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    surface->bits = static_cast<DWORD*>(bits);
+    if (!surface->dc || !surface->bitmap || !surface->bits) {
+        ReleaseSurface(surface);
+        return 0;
+    }
+    surface->previous = SelectObject(surface->dc, surface->bitmap);
+    surface->width = width;
+    surface->height = height;
+    return 2;
+}
+
+static size_t LayOut(int height) {
+    unsigned channels[64];
+    size_t modules = s_copies.size() < 64 ? s_copies.size() : 64;
+    for (size_t m = 0; m < modules; ++m) {
+        channels[m] = s_copies[m].channels;
+    }
+    s_lanes.resize(modules * (RUN_LIVE_CHANNELS + 1));
+    return LiveLayout_Lanes(LIVE_STATUS_ROW, height, channels, modules, s_lanes.data(),
+                            s_lanes.size());
 }
 
 static void DrawLevels(HDC dc, const LiveLane& lane, int left, int right) {
@@ -285,18 +387,62 @@ static void DrawLevels(HDC dc, const LiveLane& lane, int left, int right) {
     }
 }
 
-/* One pixel column at a time, each joined to the one before, so a channel that
-   toggles faster than the columns shows as a filled band rather than nothing. */
-static void DrawTrace(HDC dc, const LiveLane& lane, const LiveCopy& copy, int left, int columns) {
+/* A lane without its trace: shading, name, level lines. */
+static void DrawStillLane(HDC dc, const LiveLane& lane, size_t row, int width) {
+    if (lane.channel < 0) {
+        FillBox(dc, 0, lane.top, width, lane.bottom, COLOUR_HEADING);
+        return;
+    }
+    const LiveCopy& copy = s_copies[static_cast<size_t>(lane.module)];
+    if (row % 2) {
+        FillBox(dc, 0, lane.top, width, lane.bottom, COLOUR_LANE_ALT);
+    }
+    int middle = (lane.top + lane.bottom) / 2;
+    DrawText8(dc, 4, middle - 7, LIVE_LABEL_WIDTH - LIVE_LEVEL_WIDTH - 2, COLOUR_TEXT,
+              copy.channelNames[lane.channel]);
+    if (width - LIVE_RIGHT_MARGIN > LIVE_LABEL_WIDTH) {
+        DrawLevels(dc, lane, LIVE_LABEL_WIDTH, width - LIVE_RIGHT_MARGIN);
+    }
+}
+
+/* Everything but the status, the counts and the traces; text is the slow part
+   of a paint, and the names and lanes change only with the worksheet. */
+static void DrawStill(HDC dc, int width, int height, size_t rows) {
+    FillBox(dc, 0, 0, width, height, COLOUR_BACKGROUND);
+    for (size_t i = 0; i < rows; ++i) {
+        DrawStillLane(dc, s_lanes[i], i, width);
+    }
+}
+
+static void DrawCounts(HDC dc, const LiveLane& lane, int width) {
+    const LiveCopy& copy = s_copies[static_cast<size_t>(lane.module)];
+    char text[160];
+    std::snprintf(text, sizeof text, "%s   %s   ブロック %llu   遅れ %llu   失敗 %llu", copy.name,
+                  copy.output ? "出力" : "入力", copy.blocks, copy.late, copy.failures);
+    DrawText8(dc, 4, lane.top + 2, width, copy.late || copy.failures ? COLOUR_ALARM : COLOUR_TEXT,
+              text);
+}
+
+static DWORD PixelOf(COLORREF colour) {
+    return static_cast<DWORD>(GetRValue(colour)) << 16 |
+           static_cast<DWORD>(GetGValue(colour)) << 8 | GetBValue(colour);
+}
+
+/* Each pixel column from its band's top to its bottom, joined to the newest
+   level of the column before, so a channel that toggles faster than the
+   columns shows as a filled band rather than nothing. Written straight into
+   the frame's pixels: a line call per column costs more than the column. */
+static void DrawTrace(Surface* frame, const LiveLane& lane, const LiveCopy& copy, int left,
+                      int columns) {
     size_t k = static_cast<size_t>(lane.channel);
     s_columns.resize(static_cast<size_t>(columns));
-    LiveTrace_Columns(copy.samples[k], copy.count[k], RUN_LIVE_SAMPLES, columns, s_columns.data());
-    HPEN pen = CreatePen(PS_SOLID, 1, copy.output ? COLOUR_OUTPUT : COLOUR_INPUT);
-    HGDIOBJ previous = SelectObject(dc, pen);
+    LiveTrace_Columns(copy.levels[k], copy.count[k], RUN_LIVE_SAMPLES, columns, s_columns.data());
+    DWORD pixel = PixelOf(copy.output ? COLOUR_OUTPUT : COLOUR_INPUT);
     int before = -1;
     for (int c = 0; c < columns; ++c) {
         const LiveColumn& column = s_columns[static_cast<size_t>(c)];
-        if (!column.filled) {
+        int x = left + c;
+        if (!column.filled || x < 0 || x >= frame->width) {
             before = -1;
             continue;
         }
@@ -306,85 +452,60 @@ static void DrawTrace(HDC dc, const LiveLane& lane, const LiveCopy& copy, int le
             top = before < top ? before : top;
             bottom = before > bottom ? before : bottom;
         }
-        MoveToEx(dc, left + c, top, nullptr);
-        LineTo(dc, left + c, bottom + 1);
+        top = top < 0 ? 0 : top;
+        bottom = bottom >= frame->height ? frame->height - 1 : bottom;
+        for (int y = top; y <= bottom; ++y) {
+            frame->bits[static_cast<size_t>(y) * static_cast<size_t>(frame->width) +
+                        static_cast<size_t>(x)] = pixel;
+        }
         before = LiveLevel_Y(column.last, lane.high, lane.low);
     }
-    SelectObject(dc, previous);
-    DeleteObject(pen);
 }
 
-static void DrawLane(HDC dc, const LiveLane& lane, size_t row, int width) {
-    const LiveCopy& copy = s_copies[static_cast<size_t>(lane.module)];
-    int left = LIVE_LABEL_WIDTH;
-    int right = width - LIVE_RIGHT_MARGIN;
-    if (row % 2) {
-        FillBox(dc, 0, lane.top, width, lane.bottom, COLOUR_LANE_ALT);
+static void DrawLive(Surface* frame, size_t rows) {
+    DrawStatus(frame->dc, frame->width);
+    for (size_t i = 0; i < rows; ++i) {
+        if (s_lanes[i].channel < 0) {
+            DrawCounts(frame->dc, s_lanes[i], frame->width);
+        }
     }
-    int middle = (lane.top + lane.bottom) / 2;
-    DrawText8(dc, 4, middle - 7, left - LIVE_LEVEL_WIDTH - 2, COLOUR_TEXT,
-              copy.channelNames[lane.channel]);
-    if (right <= left) {
-        return;
+    GdiFlush(); /* the text is in the pixels before the traces go over them */
+    int columns = frame->width - LIVE_RIGHT_MARGIN - LIVE_LABEL_WIDTH;
+    for (size_t i = 0; i < rows && columns > 0; ++i) {
+        const LiveLane& lane = s_lanes[i];
+        if (lane.channel >= 0) {
+            DrawTrace(frame, lane, s_copies[static_cast<size_t>(lane.module)], LIVE_LABEL_WIDTH,
+                      columns);
+        }
     }
-    DrawLevels(dc, lane, left, right);
-    DrawTrace(dc, lane, copy, left, right - left);
 }
 
 void LiveView_PaintContent(HDC dc, int width, int height) {
-    FillBox(dc, 0, 0, width, height, COLOUR_BACKGROUND);
-    HGDIOBJ previousFont = SelectObject(dc, s_font ? s_font : GetStockObject(DEFAULT_GUI_FONT));
-    SetBkMode(dc, TRANSPARENT);
-    DrawStatus(dc, width);
-    unsigned channels[64];
-    size_t modules = s_copies.size() < 64 ? s_copies.size() : 64;
-    for (size_t m = 0; m < modules; ++m) {
-        channels[m] = s_copies[m].channels;
+    if (width <= 0 || height <= 0) {
+        return;
     }
-    s_lanes.resize(modules * (RUN_LIVE_CHANNELS + 1));
-    size_t rows = LiveLayout_Lanes(LIVE_STATUS_ROW, height, channels, modules, s_lanes.data(),
-                                   s_lanes.size());
-    for (size_t i = 0; i < rows; ++i) {
-        if (s_lanes[i].channel < 0) {
-            DrawHeading(dc, s_lanes[i], width);
-        } else {
-            DrawLane(dc, s_lanes[i], i, width);
-        }
+    size_t rows = LayOut(height);
+    int still = EnsureSurface(&s_still, dc, width, height);
+    if (!still || !EnsureSurface(&s_frame, dc, width, height)) {
+        return; /* out of GDI memory: the window keeps what it showed */
     }
-    SelectObject(dc, previousFont);
+    HGDIOBJ font = s_font ? s_font : GetStockObject(DEFAULT_GUI_FONT);
+    if (still == 2 || !s_stillValid) {
+        HGDIOBJ previous = SelectObject(s_still.dc, font);
+        SetBkMode(s_still.dc, TRANSPARENT);
+        DrawStill(s_still.dc, width, height, rows);
+        SelectObject(s_still.dc, previous);
+        s_stillValid = 1;
+    }
+    BitBlt(s_frame.dc, 0, 0, width, height, s_still.dc, 0, 0, SRCCOPY);
+    HGDIOBJ previous = SelectObject(s_frame.dc, font);
+    SetBkMode(s_frame.dc, TRANSPARENT);
+    DrawLive(&s_frame, rows);
+    SelectObject(s_frame.dc, previous);
+    BitBlt(dc, 0, 0, width, height, s_frame.dc, 0, 0, SRCCOPY);
 }
 
 /* ---- The window ------------------------------------------------------------------- */
-
-static void ReleaseBackBuffer(void) {
-    if (s_backDc) {
-        SelectObject(s_backDc, s_backPrevious);
-        DeleteDC(s_backDc);
-    }
-    if (s_backBitmap) {
-        DeleteObject(s_backBitmap);
-    }
-    s_backDc = nullptr;
-    s_backBitmap = nullptr;
-    s_backWidth = s_backHeight = 0;
-}
-
-static int EnsureBackBuffer(HDC windowDc, int width, int height) {
-    if (s_backDc && s_backWidth == width && s_backHeight == height) {
-        return 1;
-    }
-    ReleaseBackBuffer();
-    s_backDc = CreateCompatibleDC(windowDc);
-    s_backBitmap = CreateCompatibleBitmap(windowDc, width, height);
-    if (!s_backDc || !s_backBitmap) {
-        ReleaseBackBuffer();
-        return 0;
-    }
-    s_backPrevious = SelectObject(s_backDc, s_backBitmap);
-    s_backWidth = width;
-    s_backHeight = height;
-    return 1;
-}
 
 static LRESULT LiveView_OnPaint(HWND window, WPARAM, LPARAM) {
     PAINTSTRUCT paint;
@@ -393,12 +514,7 @@ static LRESULT LiveView_OnPaint(HWND window, WPARAM, LPARAM) {
     GetClientRect(window, &client);
     int width = client.right > 1 ? client.right : 1;
     int height = client.bottom > 1 ? client.bottom : 1;
-    if (EnsureBackBuffer(dc, width, height)) {
-        LiveView_PaintContent(s_backDc, width, height);
-        BitBlt(dc, 0, 0, width, height, s_backDc, 0, 0, SRCCOPY);
-    } else {
-        LiveView_PaintContent(dc, width, height);
-    }
+    LiveView_PaintContent(dc, width, height);
     EndPaint(window, &paint);
     ++s_paints;
     return 0;
@@ -428,7 +544,8 @@ static LRESULT LiveView_OnClose(HWND, WPARAM, LPARAM) {
 
 static LRESULT LiveView_OnDestroy(HWND window, WPARAM, LPARAM) {
     KillTimer(window, LIVE_TIMER);
-    ReleaseBackBuffer();
+    ReleaseSurface(&s_frame);
+    ReleaseSurface(&s_still);
     if (s_font) {
         DeleteObject(s_font);
         s_font = nullptr;
@@ -506,8 +623,11 @@ void LiveView_Close(void) {
     if (s_window) {
         DestroyWindow(s_window);
     }
+    ReleaseSurface(&s_frame);
+    ReleaseSurface(&s_still);
     s_copies.clear();
     s_copies.shrink_to_fit();
+    s_stillValid = 0;
 }
 
 HWND LiveView_Window(void) {

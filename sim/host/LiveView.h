@@ -46,21 +46,26 @@ size_t LiveLayout_Lanes(int top, int height, const unsigned* channels, size_t mo
 
 /* ---- A trace's columns ------------------------------------------------------------ */
 
-/* The lowest and highest sample drawn in one pixel column. */
+/* A sample as the view keeps it: 0 for 0 V (and below, and for a value that
+   is not a number) to LIVE_LEVEL_TOP for 5 V (and above). Kept as bytes, the
+   columns of a trace take integer work only. */
+#define LIVE_LEVEL_TOP 255u
+unsigned char LiveLevel_Quantize(float value);
+/* The y of a level in a lane: LIVE_LEVEL_TOP at high, 0 at low. */
+int LiveLevel_Y(unsigned level, int high, int low);
+
+/* The lowest and highest level drawn in one pixel column. */
 struct LiveColumn {
-    float low;
-    float high;
-    float last; /* the newest sample in the column, where the trace goes on from */
-    int filled; /* 0: no sample falls into the column */
+    unsigned char low;
+    unsigned char high;
+    unsigned char last; /* the newest level in the column, where the trace goes on from */
+    int filled;         /* 0: no sample falls into the column */
 };
 /* Spreads the window of the latest span samples over columns, the newest at
-   the right: samples holds count of them, oldest first (count may be less
+   the right: levels holds count of them, oldest first (count may be less
    than span, leaving the left columns empty). */
-void LiveTrace_Columns(const float* samples, size_t count, size_t span, int columns,
+void LiveTrace_Columns(const unsigned char* levels, size_t count, size_t span, int columns,
                        LiveColumn* out);
-/* The y of a level in a lane: 5 V at high, 0 V at low, clamped between them;
-   a value that is not a number sits at low. */
-int LiveLevel_Y(float value, int high, int low);
 
 /* ---- The window ------------------------------------------------------------------- */
 

@@ -110,34 +110,37 @@ TEST(LiveLayout, SharesTheRoomAndLeavesOutWhatDoesNotFit) {
 
 struct ColumnsCase {
     const char* what;
-    std::vector<float> samples;
+    std::vector<unsigned char> levels;
     size_t span;
-    /* per column: 'e' empty, else low high last */
-    std::vector<std::vector<float>> columns;
+    /* per column: empty, or low high last */
+    std::vector<std::vector<unsigned char>> columns;
 };
+
+const unsigned char H = LIVE_LEVEL_TOP;
 
 TEST(LiveTrace, SpreadsTheLatestWindowOverTheColumns) {
     static const ColumnsCase kCases[] = {
-        {"one sample a column", {0, 5, 5, 0}, 4, {{0, 0, 0}, {5, 5, 5}, {5, 5, 5}, {0, 0, 0}}},
+        {"one sample a column", {0, H, H, 0}, 4, {{0, 0, 0}, {H, H, H}, {H, H, H}, {0, 0, 0}}},
         {"two samples a column: the band and the newest",
-         {0, 5, 0, 0, 5, 5, 5, 0},
+         {0, H, 0, 0, H, H, H, 0},
          8,
-         {{0, 5, 5}, {0, 0, 0}, {5, 5, 5}, {0, 5, 0}}},
+         {{0, H, H}, {0, 0, 0}, {H, H, H}, {0, H, 0}}},
+        {"a band between levels", {100, 20, 200, 50}, 4, {{20, 200, 50}}},
         {"fewer samples than the window: the newest at the right",
-         {5, 5},
+         {H, H},
          8,
-         {{}, {}, {}, {5, 5, 5}}},
-        {"more samples than the window: only the latest", {0, 0, 5, 0}, 2, {{5, 5, 5}, {0, 0, 0}}},
-        {"more columns than samples in the window", {0, 5}, 2, {{0, 0, 0}, {}, {5, 5, 5}, {}}},
+         {{}, {}, {}, {H, H, H}}},
+        {"more samples than the window: only the latest", {0, 0, H, 0}, 2, {{H, H, H}, {0, 0, 0}}},
+        {"more columns than samples in the window", {0, H}, 2, {{0, 0, 0}, {}, {H, H, H}, {}}},
         {"no samples", {}, 4, {{}, {}}},
     };
     for (const ColumnsCase& c : kCases) {
         SCOPED_TRACE(c.what);
         int columns = static_cast<int>(c.columns.size());
         std::vector<LiveColumn> out(c.columns.size());
-        LiveTrace_Columns(c.samples.data(), c.samples.size(), c.span, columns, out.data());
+        LiveTrace_Columns(c.levels.data(), c.levels.size(), c.span, columns, out.data());
         for (int i = 0; i < columns; ++i) {
-            const std::vector<float>& want = c.columns[static_cast<size_t>(i)];
+            const std::vector<unsigned char>& want = c.columns[static_cast<size_t>(i)];
             const LiveColumn& got = out[static_cast<size_t>(i)];
             ASSERT_EQ(!want.empty(), got.filled != 0) << "column " << i;
             if (!want.empty()) {
@@ -149,21 +152,25 @@ TEST(LiveTrace, SpreadsTheLatestWindowOverTheColumns) {
     }
 }
 
-TEST(LiveTrace, LevelsSitBetweenTheLanesLines) {
+TEST(LiveTrace, SamplesBecomeLevelsAndLevelsSitBetweenTheLanesLines) {
     static const struct {
         float value;
-        int y;
+        unsigned level;
+        int y; /* in a lane with 5 V at y 10 and 0 V at y 30 */
     } kCases[] = {
-        {5.0f, 10},
-        {0.0f, 30},
-        {2.5f, 20},
-        {7.0f, 10},
-        {-1.0f, 30},
-        {std::numeric_limits<float>::quiet_NaN(), 30},
-        {std::numeric_limits<float>::infinity(), 10},
+        {5.0f, H, 10},
+        {0.0f, 0, 30},
+        {2.5f, 128, 20},
+        {1.0f, 51, 26},
+        {7.0f, H, 10},
+        {-1.0f, 0, 30},
+        {std::numeric_limits<float>::quiet_NaN(), 0, 30},
+        {std::numeric_limits<float>::infinity(), H, 10},
     };
     for (const auto& c : kCases) {
-        EXPECT_EQ(c.y, LiveLevel_Y(c.value, 10, 30)) << c.value;
+        unsigned level = LiveLevel_Quantize(c.value);
+        EXPECT_EQ(c.level, level) << c.value;
+        EXPECT_EQ(c.y, LiveLevel_Y(level, 10, 30)) << c.value;
     }
 }
 
