@@ -25,6 +25,15 @@ static HWND s_list;
 static HFONT s_font;
 static const ProgramOptions* s_options;
 static int s_liveWanted = 1; /* the user has not closed the live view */
+static int s_liveWasOpen;    /* it was open when the workbench last looked */
+
+/* A view that was open and is gone was closed by the user, with its close box. */
+static void NoteLiveViewClosed(void) {
+    if (s_liveWasOpen && !LiveView_Window()) {
+        s_liveWanted = 0;
+    }
+    s_liveWasOpen = LiveView_Window() != nullptr;
+}
 
 static void FormatModuleLine(size_t index, char* text, size_t size) {
     ModuleRecord* record = RefModule_Record(RefHost_Module(index));
@@ -171,6 +180,7 @@ static void OnStartRun(HWND window) {
     run.pauseAtSeconds = 0.0;
     run.millisecondsPerSample = RefHost_WorksheetRate();
     run.blockSize = RefHost_WorksheetBlockSize();
+    NoteLiveViewClosed();
     int viewed = s_liveWanted && LiveView_Open(window);
     SetTimer(window, PROGRESS_TIMER, 250, nullptr);
     RunReport report;
@@ -178,8 +188,8 @@ static void OnStartRun(HWND window) {
     KillTimer(window, PROGRESS_TIMER);
     if (viewed) {
         LiveView_Capture(); /* the run's last state stays on show */
-        s_liveWanted = LiveView_Window() != nullptr;
     }
+    NoteLiveViewClosed();
     char title[200];
     std::snprintf(title, sizeof title, "%s - %s (%.1f 秒、ブロック %llu)", HOST_TITLE,
                   RefHost_RunEndText(report.end), report.seconds, report.blocksReleased);
@@ -207,6 +217,7 @@ static void OnToggleLiveView(HWND window) {
     } else {
         s_liveWanted = LiveView_Open(window);
     }
+    s_liveWasOpen = LiveView_Window() != nullptr;
 }
 
 static void OnExtensionSetup(void) {
@@ -294,6 +305,8 @@ static int WorkbenchHook(HWND window, UINT message, WPARAM wParam, LPARAM lParam
 
 int AttachWorkbench(const ProgramOptions* options) {
     s_options = options;
+    s_liveWanted = 1;
+    s_liveWasOpen = 0;
     HWND window = RefHost_MainWindow();
     RECT client;
     GetClientRect(window, &client);

@@ -325,4 +325,48 @@ TEST_F(LiveViewTest, TheViewMenuOpensAndClosesIt) {
     DetachWorkbench();
 }
 
+HWND s_viewDuringRun;
+
+void CALLBACK StopTheRun(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    s_viewDuringRun = LiveView_Window();
+    RefHost_RequestRunStop();
+}
+
+/* As a user finds it: the experiment menu is the menu bar's last, start its
+   first entry. */
+UINT StartCommand(void) {
+    HMENU bar = RefHost_MainMenu();
+    return GetMenuItemID(GetSubMenu(bar, GetMenuItemCount(bar) - 1), 0);
+}
+
+/* Starts a run from the menu and stops it half a second in; returns the view
+   as it was during the run. */
+HWND StartAndStopARun(void) {
+    s_viewDuringRun = nullptr;
+    SetTimer(nullptr, 0, 500, StopTheRun);
+    SendMessageA(RefHost_MainWindow(), WM_COMMAND, StartCommand(), 0);
+    return s_viewDuringRun;
+}
+
+TEST_F(LiveViewTest, ARunOpensItUntilTheUserClosesIt) {
+    ProgramOptions options;
+    DefaultProgramOptions(&options);
+    ASSERT_EQ(1, AttachWorkbench(&options));
+    HWND view = StartAndStopARun();
+    ASSERT_NE(nullptr, view) << "the first run did not open the view";
+    EXPECT_EQ(view, LiveView_Window()) << "the view closed with the run";
+    EXPECT_GT(LiveView_PaintCount(), 0u);
+
+    SendMessageA(view, WM_CLOSE, 0, 0); /* the user's close box */
+    EXPECT_EQ(nullptr, LiveView_Window());
+    EXPECT_EQ(nullptr, StartAndStopARun()) << "a view the user closed came back";
+
+    SendMessageA(RefHost_MainWindow(), WM_COMMAND, IDM_VIEW_LIVE, 0);
+    ASSERT_NE(nullptr, LiveView_Window());
+    EXPECT_NE(nullptr, StartAndStopARun()) << "reopened from the menu, the view stays for runs";
+    DetachWorkbench();
+    EXPECT_EQ(nullptr, LiveView_Window());
+}
+
 } // namespace
