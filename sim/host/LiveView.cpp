@@ -170,6 +170,8 @@ static double s_msPerSample;
 static HWND s_window;
 static HFONT s_font;
 static unsigned long s_paints;
+static DWORD s_lookEnd;  /* HostTick when the last look ended */
+static DWORD s_lookCost; /* and what it cost, ms */
 static std::vector<LiveColumn> s_columns;
 static std::vector<LiveLane> s_lanes;
 static std::vector<float> s_fresh; /* samples new since the last capture */
@@ -293,7 +295,8 @@ static void DrawStatus(HDC dc, int width) {
     double span = s_msPerSample * RUN_LIVE_SAMPLES / 1000.0;
     int n = 0;
     if (s_running) {
-        n = std::snprintf(text, sizeof text, "実験中 %.1f 秒 (running)", s_seconds);
+        n = std::snprintf(text, sizeof text, "実験中 %.1f 秒 (running)%s", s_seconds,
+                          RefHost_RunPaused() ? "  一時停止 (paused)" : "");
     } else if (s_msPerSample > 0.0) {
         n = std::snprintf(text, sizeof text, "実験終了 %.1f 秒 (ended)", s_seconds);
     } else {
@@ -520,11 +523,24 @@ static LRESULT LiveView_OnPaint(HWND window, WPARAM, LPARAM) {
     return 0;
 }
 
+int LiveView_LookDue(DWORD now, DWORD lastEnd, DWORD cost) {
+    return now - lastEnd >= (LIVE_VIEW_SHARE - 1u) * cost;
+}
+
+/* A look is timed whole, painting included, since its cost is what the run
+   waits; a stretched one (a loaded or emulated machine) spaces out the next. */
 static LRESULT LiveView_OnTimer(HWND window, WPARAM, LPARAM) {
+    DWORD start = HostTick();
+    if (!LiveView_LookDue(start, s_lookEnd, s_lookCost)) {
+        return 0;
+    }
     LiveView_Capture();
     if (s_running || s_wasRunning) {
         InvalidateRect(window, nullptr, FALSE);
+        UpdateWindow(window);
     }
+    s_lookEnd = HostTick();
+    s_lookCost = s_lookEnd - start;
     return 0;
 }
 
@@ -609,6 +625,7 @@ int LiveView_Open(HWND owner) {
         CreateFontA(-12, 0, 0, 0, FW_NORMAL, 0, 0, 0, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
                     CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, "ＭＳ ゴシック");
     s_paints = 0;
+    s_lookEnd = s_lookCost = 0;
     s_running = s_wasRunning = 0;
     s_msPerSample = 0.0;
     s_copies.clear();

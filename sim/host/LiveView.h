@@ -83,3 +83,9 @@ void LiveView_PaintContent(HDC dc, int width, int height);
 unsigned long LiveView_PaintCount(void);
 
 #define LIVE_VIEW_PERIOD_MS 100u
+
+/* The view takes at most one part in LIVE_VIEW_SHARE of the run's thread: after
+   a look (copy and paint) that cost cost ms and ended at lastEnd, the next is
+   due once (LIVE_VIEW_SHARE - 1) * cost ms have passed. Ticks wrap. */
+#define LIVE_VIEW_SHARE 10u
+int LiveView_LookDue(DWORD now, DWORD lastEnd, DWORD cost);

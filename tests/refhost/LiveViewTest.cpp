@@ -174,6 +174,27 @@ TEST(LiveTrace, SamplesBecomeLevelsAndLevelsSitBetweenTheLanesLines) {
     }
 }
 
+TEST(LiveView, LooksTakeAtMostATenthOfTheThread) {
+    static const struct {
+        DWORD now;
+        DWORD lastEnd;
+        DWORD cost;
+        int due;
+    } kCases[] = {
+        {100, 100, 0, 1},    /* a free look is always due */
+        {126, 100, 3, 0},    /* 26 ms after a 3 ms look: not yet */
+        {127, 100, 3, 1},    /* 27 ms: nine times the cost */
+        {1000, 100, 100, 1}, /* 900 ms after a 100 ms look */
+        {999, 100, 100, 0},
+        {5, 0xFFFFFFF0u, 2, 1},           /* 21 ms across the wrap */
+        {0xFFFFFFF5u, 0xFFFFFFF0u, 2, 0}, /* 5 ms before it */
+    };
+    for (const auto& c : kCases) {
+        EXPECT_EQ(c.due, LiveView_LookDue(c.now, c.lastEnd, c.cost))
+            << c.now << " " << c.lastEnd << " " << c.cost;
+    }
+}
+
 /* ---- The window during a run -------------------------------------------------------------- */
 
 #define VIEW_WIDTH  760
