@@ -164,6 +164,7 @@ struct LiveCopy {
 static std::vector<LiveCopy> s_copies;
 static int s_running;
 static int s_wasRunning;
+static int s_changed; /* the copy changed since the window last painted it */
 static double s_seconds;
 static double s_msPerSample;
 
@@ -209,6 +210,7 @@ static void CopyNames(RefModule* module, LiveCopy* copy) {
 static void CopyWorksheet(void) {
     s_copies.assign(RefHost_ModuleCount(), LiveCopy());
     s_stillValid = 0;
+    s_changed = 1;
     for (size_t m = 0; m < s_copies.size(); ++m) {
         CopyNames(RefHost_Module(m), &s_copies[m]);
     }
@@ -242,6 +244,7 @@ void LiveView_Capture(void) {
     const RunReport* progress = RefHost_RunProgress();
     s_wasRunning = s_running;
     s_running = progress != nullptr;
+    s_changed |= s_running || s_wasRunning;
     if (!s_running) {
         if (s_copies.size() != RefHost_ModuleCount()) {
             CopyWorksheet();
@@ -535,7 +538,8 @@ static LRESULT LiveView_OnTimer(HWND window, WPARAM, LPARAM) {
         return 0;
     }
     LiveView_Capture();
-    if (s_running || s_wasRunning) {
+    if (s_changed) {
+        s_changed = 0;
         InvalidateRect(window, nullptr, FALSE);
         UpdateWindow(window);
     }

@@ -181,14 +181,13 @@ static void OnStartRun(HWND window) {
     run.millisecondsPerSample = RefHost_WorksheetRate();
     run.blockSize = RefHost_WorksheetBlockSize();
     NoteLiveViewClosed();
-    int viewed = s_liveWanted && LiveView_Open(window);
+    if (s_liveWanted) {
+        LiveView_Open(window);
+    }
     SetTimer(window, PROGRESS_TIMER, 250, nullptr);
     RunReport report;
     RefHost_Run(&run, &report);
     KillTimer(window, PROGRESS_TIMER);
-    if (viewed) {
-        LiveView_Capture(); /* the run's last state stays on show */
-    }
     NoteLiveViewClosed();
     char title[200];
     std::snprintf(title, sizeof title, "%s - %s (%.1f 秒、ブロック %llu)", HOST_TITLE,
