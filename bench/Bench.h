@@ -62,6 +62,7 @@ void BenchDataPath(void);
 void BenchAllocations(void);
 void BenchPacing(double seconds);
 void BenchStartup(void);
+void BenchLiveView(double seconds);
 void ReportDllFacts(void);
 
 double Median(double* values, unsigned count);

@@ -1,11 +1,13 @@
 /*
  * orvik_bench.exe RESULT_FILE [--pacing-seconds N]
+ * orvik_bench.exe RESULT_FILE --live-view-seconds N
  *
  * Measures the extension DLL as the host runs it, with the card simulator
  * behind it: the DLL's size and imports, start-up and shut-down, the
  * extension's own cost per block and per sample in the data path, the
  * allocations made inside the passes, and the pacing of runs against
- * GetTickCount. Each figure is printed with its target and written to
+ * GetTickCount; or, with --live-view-seconds, only the pacing of a loopback
+ * run with the live view closed and open. Each figure is printed with its target and written to
  * RESULT_FILE, under a machine line that says whether the 32-bit code ran
  * under an emulator (ORVIK_BENCH_EMULATION, set by scripts/bench).
  */
@@ -225,10 +227,13 @@ const char* TimeVerdict(int met) {
 int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IONBF, 0);
     double pacingSeconds = 20.0;
+    double liveViewSeconds = 0.0;
     const char* resultPath = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (strcmp(argv[i], "--pacing-seconds") == 0 && i + 1 < argc)
             pacingSeconds = atof(argv[++i]);
+        else if (strcmp(argv[i], "--live-view-seconds") == 0 && i + 1 < argc)
+            liveViewSeconds = atof(argv[++i]);
         else
             resultPath = argv[i];
     }
@@ -239,6 +244,12 @@ int main(int argc, char** argv) {
     }
     DismissExtension();
     SayMachine();
+    if (liveViewSeconds > 0) {
+        BenchLiveView(liveViewSeconds);
+        if (s_out)
+            fclose(s_out);
+        return 0;
+    }
     ReportDllFacts();
     MarkStolenTime();
     BenchStartup();

@@ -6,6 +6,7 @@
  * message hook.
  */
 #include "sim/host/HostInternal.h"
+#include "sim/host/LiveView.h"
 
 #include <cstring>
 #include <string>
@@ -137,6 +138,7 @@ static const MenuItem kEditMenu[] = {
 };
 static const MenuItem kViewMenu[] = {
     {IDM_VIEW_JOURNAL, "ジャーナル(&J)"},
+    {IDM_VIEW_LIVE, "ライブビュー(&L)"},
 };
 static const MenuItem kRunMenu[] = {
     {IDM_RUN_START, "開始(&S)"},        {IDM_RUN_PAUSE, "一時停止／再開(&P)"},

@@ -318,6 +318,25 @@ void RefHost_PrintRunReport(FILE* out, const RunReport* report);
 size_t RefHost_RunModuleCount(void);
 int RefHost_RunModuleResult(size_t i, RunModuleResult* result);
 
+/* What the run going on has moved so far, per module, for a window that draws
+   it between rounds (the run's message pump dispatches its timer): counts and
+   the latest samples of each channel. An input module's channels are its
+   outputs as released, an output module's the samples fed to its inputs. */
+#define RUN_LIVE_CHANNELS 8u
+#define RUN_LIVE_SAMPLES  4096u /* per channel, a ring */
+struct RunLiveModule {
+    unsigned channels;
+    int output;                  /* 1 for an output module */
+    unsigned long long blocks;   /* released by an input module, taken by an output module */
+    unsigned long long late;     /* releases later than the run's maxLateMs */
+    unsigned long long failures; /* blocks whose first sample does not follow the last one */
+    unsigned long long written[RUN_LIVE_CHANNELS]; /* samples ever written to each ring */
+    float ring[RUN_LIVE_CHANNELS][RUN_LIVE_SAMPLES];
+};
+/* Module i's record in the run going on; null when no run goes on or there is
+   no such module. Valid until the run ends. */
+const RunLiveModule* RefHost_RunLive(size_t module);
+
 /* The loop check of the last run on the card simulator (Loopback.cpp): prints
    each cabled pair of an output and an input module and the verdict. Returns 1
    when every sample matched, 0 on a mismatch, -1 when nothing or not all could

@@ -42,6 +42,10 @@ static std::vector<ModuleTally> s_tallies;
 static unsigned long long s_frozenNominal; /* the nominal count once the run ended */
 static int s_frozen;
 
+/* Per module, sized before the first pass so the passes only copy into it. */
+static std::vector<RunLiveModule> s_live;
+static std::vector<unsigned long long> s_liveNextSample; /* per module and channel */
+
 void RefHost_DefaultRunOptions(RunOptions* options) {
     std::memset(options, 0, sizeof *options);
     options->millisecondsPerSample = RefHost_WorksheetRate();
@@ -240,12 +244,86 @@ static void TallyRelease(const RefModule* module, UINT output, const DataBlock* 
     }
 }
 
+static size_t ModuleIndex(const RefModule* module) {
+    for (size_t m = 0; m < RefHost_ModuleCount() && m < s_live.size(); ++m) {
+        if (RefHost_Module(m) == module) {
+            return m;
+        }
+    }
+    return s_live.size();
+}
+
+/* Appends samples to a ring of RUN_LIVE_SAMPLES; of a longer block only its
+   end survives. written counts every sample ever appended. */
+static void RingWrite(float* ring, unsigned long long* written, const float* samples,
+                      size_t count) {
+    size_t skip = count > RUN_LIVE_SAMPLES ? count - RUN_LIVE_SAMPLES : 0;
+    *written += skip;
+    for (size_t j = skip; j < count; ++j) {
+        ring[*written % RUN_LIVE_SAMPLES] = samples[j];
+        ++*written;
+    }
+}
+
+/* Copies a block into the module's ring; a block whose first sample does not
+   follow the channel's previous block counts as a failure. */
+static void LiveNote(size_t m, unsigned channel, const DataBlock* block, const float* samples,
+                     unsigned count, long late) {
+    if (m >= s_live.size() || channel >= RUN_LIVE_CHANNELS) {
+        return;
+    }
+    RunLiveModule& live = s_live[m];
+    unsigned long long& next = s_liveNextSample[m * RUN_LIVE_CHANNELS + channel];
+    if (block && block->sampleDistance > 0.0) {
+        double first = std::floor(block->startTime / block->sampleDistance + 0.5);
+        if (!(first >= 0.0) || static_cast<unsigned long long>(first) != next) {
+            ++live.failures;
+        }
+        next = static_cast<unsigned long long>(first >= 0.0 ? first : 0.0) + count;
+    }
+    live.late += static_cast<double>(late) > s_maxLateMs;
+    RingWrite(live.ring[channel], &live.written[channel], samples, count);
+}
+
+static void PrepareLive(void) {
+    size_t count = RefHost_ModuleCount();
+    s_live.assign(count, RunLiveModule());
+    s_liveNextSample.assign(count * RUN_LIVE_CHANNELS, 0);
+    for (size_t m = 0; m < count; ++m) {
+        RefModule* module = RefHost_Module(m);
+        s_live[m].output = !IsInputModule(module);
+        DWORD channels = s_live[m].output ? module->record.inputCount : module->record.outputCount;
+        s_live[m].channels = channels < RUN_LIVE_CHANNELS ? channels : RUN_LIVE_CHANNELS;
+    }
+}
+
+const RunLiveModule* RefHost_RunLive(size_t m) {
+    if (!s_active || m >= s_live.size() || m >= RefHost_ModuleCount()) {
+        return nullptr;
+    }
+    RefModule* module = RefHost_Module(m);
+    RunLiveModule& live = s_live[m];
+    if (live.output) {
+        live.blocks = 0;
+        for (UINT i = 0; i < REF_MAX_INPUTS; ++i) {
+            live.blocks += module->inputs[i].consumed;
+        }
+    } else {
+        live.blocks = 0;
+        for (UINT k = 0; k < live.channels; ++k) {
+            live.blocks += module->outputs[k].releasedTotal;
+        }
+    }
+    return &live;
+}
+
 static int RecordRelease(RefModule* module, UINT output, DataBlock* block) {
     ++s_report->blocksReleased;
     s_report->samplesReleased += block->sampleCount;
     int measured = 0;
     long late = MeasureLateness(block, &measured);
     TallyRelease(module, output, block, late, measured);
+    LiveNote(ModuleIndex(module), output, block, BlockSamples(block), block->sampleCount, late);
     int channel = module->outputs[output].recorderChannel;
     if (channel >= 0) {
         Recorder_AddBlock(channel, block->startTime, block->sampleDistance, BlockSamples(block),
@@ -295,6 +373,7 @@ static void FeedInput(size_t m, RefModule* module, UINT i, DWORD now) {
     }
     ++s_report->blocksFed;
     s_report->samplesFed += size;
+    LiveNote(m, i, nullptr, s_feed.data(), size, 0);
     int channel = s_fedChannels[m * REF_MAX_INPUTS + i];
     if (channel >= 0) {
         Recorder_AddBlock(channel, start, HostMillisecondsPerSample() * 0.001, s_feed.data(), size);
@@ -573,6 +652,7 @@ int RefHost_Run(const RunOptions* options, RunReport* report) {
         ResetInputs(RefHost_Module(m));
     }
     DeclareChannels();
+    PrepareLive();
     ReleaseObserver previous = CurrentReleaseObserver();
     SetReleaseObserver(RecordRelease);
     int started = RefHost_StartExperiment(options->millisecondsPerSample, options->blockSize);

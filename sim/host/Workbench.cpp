@@ -4,11 +4,13 @@
  * entry creates a module through its device selection dialog; a double click
  * or the edit menu opens a module's settings; the file menu saves and loads
  * worksheets; the experiment menu starts, pauses, stops a run and pulls the
- * selected module's card. While a run goes on the title shows its progress
- * and the worksheet cannot be changed.
+ * selected module's card. While a run goes on the title shows its progress,
+ * the live view draws its channels (opened at the start until the user closes
+ * it; the view menu opens and closes it) and the worksheet cannot be changed.
  */
 #include "sim/host/HostProgram.h"
 #include "sim/host/HostInternal.h"
+#include "sim/host/LiveView.h"
 
 #include <commdlg.h>
 #include <cstdio>
@@ -22,6 +24,16 @@
 static HWND s_list;
 static HFONT s_font;
 static const ProgramOptions* s_options;
+static int s_liveWanted = 1; /* the user has not closed the live view */
+static int s_liveWasOpen;    /* it was open when the workbench last looked */
+
+/* A view that was open and is gone was closed by the user, with its close box. */
+static void NoteLiveViewClosed(void) {
+    if (s_liveWasOpen && !LiveView_Window()) {
+        s_liveWanted = 0;
+    }
+    s_liveWasOpen = LiveView_Window() != nullptr;
+}
 
 static void FormatModuleLine(size_t index, char* text, size_t size) {
     ModuleRecord* record = RefModule_Record(RefHost_Module(index));
@@ -168,10 +180,15 @@ static void OnStartRun(HWND window) {
     run.pauseAtSeconds = 0.0;
     run.millisecondsPerSample = RefHost_WorksheetRate();
     run.blockSize = RefHost_WorksheetBlockSize();
+    NoteLiveViewClosed();
+    if (s_liveWanted) {
+        LiveView_Open(window);
+    }
     SetTimer(window, PROGRESS_TIMER, 250, nullptr);
     RunReport report;
     RefHost_Run(&run, &report);
     KillTimer(window, PROGRESS_TIMER);
+    NoteLiveViewClosed();
     char title[200];
     std::snprintf(title, sizeof title, "%s - %s (%.1f 秒、ブロック %llu)", HOST_TITLE,
                   RefHost_RunEndText(report.end), report.seconds, report.blocksReleased);
@@ -190,6 +207,16 @@ static void OnPullCard(void) {
     } else {
         MessageBeep(MB_ICONWARNING);
     }
+}
+
+static void OnToggleLiveView(HWND window) {
+    if (LiveView_Window()) {
+        LiveView_Close();
+        s_liveWanted = 0;
+    } else {
+        s_liveWanted = LiveView_Open(window);
+    }
+    s_liveWasOpen = LiveView_Window() != nullptr;
 }
 
 static void OnExtensionSetup(void) {
@@ -229,6 +256,9 @@ static int OnCommand(HWND window, UINT command, UINT notification) {
     case IDM_VIEW_JOURNAL:
         OnShowJournal(window);
         return 1;
+    case IDM_VIEW_LIVE:
+        OnToggleLiveView(window);
+        return 1;
     case IDM_RUN_START:
         OnStartRun(window);
         return 1;
@@ -259,6 +289,10 @@ static int WorkbenchHook(HWND window, UINT message, WPARAM wParam, LPARAM lParam
     case WM_TIMER:
         ShowRunTitle(window);
         return 1;
+    case WM_INITMENUPOPUP:
+        CheckMenuItem(RefHost_MainMenu(), IDM_VIEW_LIVE,
+                      MF_BYCOMMAND | (LiveView_Window() ? MF_CHECKED : MF_UNCHECKED));
+        return 0; /* the window's own handling goes on */
     case WM_CLOSE:
         /* The host is torn down after the message loop, modules first. */
         RefHost_RequestRunStop();
@@ -270,6 +304,8 @@ static int WorkbenchHook(HWND window, UINT message, WPARAM wParam, LPARAM lParam
 
 int AttachWorkbench(const ProgramOptions* options) {
     s_options = options;
+    s_liveWanted = 1;
+    s_liveWasOpen = 0;
     HWND window = RefHost_MainWindow();
     RECT client;
     GetClientRect(window, &client);
@@ -294,6 +330,7 @@ int AttachWorkbench(const ProgramOptions* options) {
 
 void DetachWorkbench(void) {
     SetHostMessageHook(nullptr);
+    LiveView_Close();
     if (s_list) {
         DestroyWindow(s_list);
         s_list = nullptr;

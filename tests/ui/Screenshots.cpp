@@ -2,13 +2,14 @@
  * Opens the extension's three dialogs in the reference host, one after the
  * other, for a camera outside Wine (scripts/screenshots): the device selection
  * as a module is placed, the settings of an input module with three channels
- * and channel 1 selected, and the About box over them.
+ * and channel 1 selected, the About box over them, and the live view three
+ * seconds into a loopback run on the simulator's cabled cards.
  *
  *   orvik_screenshots.exe FOLDER
  *
  * For each dialog it writes FOLDER/<name>.rect ("left top width height" on the
  * screen) once the dialog is painted, and waits, still painting, until
- * FOLDER/<name>.done appears. Names: dev_sel, dk08_set, about.
+ * FOLDER/<name>.done appears. Names: dev_sel, dk08_set, about, live_view.
  */
 #include <windows.h>
 
@@ -20,6 +21,7 @@
 #include "extension/Library.h"
 #include "resources/ResourceIds.h"
 #include "sim/card/SimCard.h"
+#include "sim/host/LiveView.h"
 #include "sim/host/RefHost.h"
 
 #define SETTLE_MS      400u
@@ -131,6 +133,56 @@ static RefModule* InputModuleWithThreeChannels(void) {
     return RefHost_RestoreModule("DIO 入力", "カード 0 ポート A の下位 3 ビット", 0, 3, &settings);
 }
 
+/* ---- The live view during a run ------------------------------------------------------- */
+
+static void CALLBACK PhotographLiveView(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    if (LiveView_Window())
+        Photograph(LiveView_Window(), "live_view");
+    RefHost_RequestRunStop();
+}
+
+static RefModule* LoopModule(const char* name, WORD socket, DWORD port, DWORD inputs, DWORD outputs,
+                             const char* channelFormat) {
+    ModuleSettings settings = {};
+    for (int k = 0; k < 8; ++k)
+        snprintf(settings.channelNames[k], sizeof settings.channelNames[k], channelFormat, k);
+    settings.socket = socket;
+    settings.port = port;
+    return RefHost_RestoreModule(name, "", inputs, outputs, &settings);
+}
+
+/* The simulator's default cards, whose cable joins socket 0 port B to socket 1
+   port A: four patterns go out on B and come back on A. */
+static int LiveViewDuringARun(void) {
+    RefHost_UnloadExtension();
+    if (!SimCard_Reset(nullptr) || RefHost_AdmitLinkedExtension(SetupOrvikDLL, FinishOrvikDLL) != 1)
+        return 0;
+    RefModule* writer = LoopModule("出力 B", 0, 1, 4, 0, "パターン %d");
+    RefModule* reader = LoopModule("入力 A", 1, 0, 0, 8, "ビット %d");
+    static const char* const kPatterns[] = {"square:400", "square:1000", "counter:8", "square:250"};
+    for (UINT i = 0; writer && i < 4; ++i)
+        RefHost_SetInputPattern(writer, i, kPatterns[i]);
+    int shown = writer && reader && LiveView_Open(RefHost_MainWindow());
+    if (shown) {
+        MoveWindow(LiveView_Window(), 60, 40, 760, 560, TRUE);
+        RunOptions options;
+        RefHost_DefaultRunOptions(&options);
+        options.millisecondsPerSample = 1.0;
+        options.blockSize = 100;
+        options.seconds = 30.0; /* the photograph stops it */
+        RunReport report;
+        SetTimer(nullptr, 0, 3000, PhotographLiveView);
+        shown = RefHost_Run(&options, &report);
+        LiveView_Close();
+    }
+    if (writer)
+        RefHost_DeleteModule(writer);
+    if (reader)
+        RefHost_DeleteModule(reader);
+    return shown;
+}
+
 int main(int argc, char** argv) {
     if (argc < 2) {
         fprintf(stderr, "usage: orvik_screenshots FOLDER\n");
@@ -158,7 +210,8 @@ int main(int argc, char** argv) {
     UnhookWindowsHookEx(s_hook);
     if (module)
         RefHost_DeleteModule(module);
+    int live = LiveViewDuringARun();
     RefHost_UnloadExtension();
     RefHost_Destroy();
-    return module ? 0 : 1;
+    return module && live ? 0 : 1;
 }
