@@ -12,6 +12,7 @@
 #include "host/HostServices.h"
 #include "module/OutputBuffer.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 
@@ -91,6 +92,25 @@ static void CountWrap(const ChannelState* state) {
         ++epoch->wraps;
 }
 
+/* A plain conversion of a 64-bit count stores it as two halves and loads it
+   as one, which the processor cannot forward and stalls on for longer than the
+   rest of a block's fixed work; a 32-bit signed load has no such stall. The
+   sum is exact in an x87 register, and goes through memory once to be the
+   same double the plain conversion gives. */
+static double HalfAsDouble(DWORD half) {
+    double value = static_cast<double>(static_cast<LONG>(half & 0x7FFFFFFFu));
+    return (half & 0x80000000u) ? value + 2147483648.0 : value;
+}
+
+static double CountAsDouble(unsigned long long count) {
+    DWORD high = static_cast<DWORD>(count >> 32);
+    DWORD low = static_cast<DWORD>(count);
+    if (high == 0)
+        return HalfAsDouble(low);
+    volatile double rounded = HalfAsDouble(high) * 4294967296.0 + HalfAsDouble(low);
+    return rounded;
+}
+
 static unsigned long long SamplesProduced(const ChannelState* state) {
     const SampleEpoch* epoch = FindEpoch(state);
     unsigned long long wraps = epoch ? epoch->wraps : 0;
@@ -148,10 +168,19 @@ static void ReportPortFailure(const ModuleRecord* module, const char* format, un
     Host().ShowWarning("サンプリングエラー", text);
 }
 
+/* Converting a double to an integer truncates toward zero, so below 2^63 the
+   conversion alone gives the truncated product, and its low 32 bits are the
+   wrap; fmod, an order of magnitude slower, is left for products beyond that,
+   which are whole numbers already. The product goes through a double in memory
+   first: x87 registers carry 11 more bits than a double, and the due tick is
+   that of the product rounded to a double. */
 DWORD DueOffset(unsigned long long sampleCount, double millisecondsPerSample) {
-    if (!std::isfinite(millisecondsPerSample) || millisecondsPerSample < 0.0)
-        return 0;
-    double elapsed = std::trunc(static_cast<double>(sampleCount) * millisecondsPerSample);
+    if (!(millisecondsPerSample >= 0.0) || millisecondsPerSample > DBL_MAX)
+        return 0; /* not a number, negative or infinite */
+    volatile double product = CountAsDouble(sampleCount) * millisecondsPerSample;
+    double elapsed = product;
+    if (elapsed < 9223372036854775808.0)
+        return static_cast<DWORD>(static_cast<long long>(elapsed));
     if (!std::isfinite(elapsed))
         return 0;
     return static_cast<DWORD>(static_cast<unsigned long long>(std::fmod(elapsed, 4294967296.0)));
@@ -163,15 +192,15 @@ static void AdvanceAnimation(ChannelState* state) {
         state->animation = ANIMATION_WRAPPED;
 }
 
-static void FillBlock(const ModuleRecord* module, unsigned socket, DWORD port, unsigned bit,
-                      DataBlock* block, ChannelState* state) {
-    const volatile SharedVariables& shared = Shared();
+static void FillBlock(const volatile SharedVariables& shared, const ModuleRecord* module,
+                      unsigned socket, DWORD port, unsigned bit, DataBlock* block,
+                      ChannelState* state) {
     double distance = shared.fGlobalMilliSecondsPerSample * 0.001;
     DWORD samples = shared.uiGlobalBlockSize;
     if (samples > MAX_BLOCK_SAMPLES)
         samples = MAX_BLOCK_SAMPLES;
     block->sampleDistance = distance;
-    block->startTime = static_cast<double>(SamplesProduced(state)) * distance;
+    block->startTime = CountAsDouble(SamplesProduced(state)) * distance;
     block->sampleCount = static_cast<WORD>(samples);
 
     float* out = BlockSamples(block);
@@ -187,15 +216,16 @@ static void FillBlock(const ModuleRecord* module, unsigned socket, DWORD port, u
     AddSamples(state, samples);
 }
 
-static int BlockIsDue(const ChannelState* state) {
-    const volatile SharedVariables& shared = Shared();
+static int BlockIsDue(const volatile SharedVariables& shared, const ChannelState* state) {
     DWORD due = shared.dwExperimentStartTimeTicks +
                 DueOffset(SamplesProduced(state), shared.fGlobalMilliSecondsPerSample);
     return TickReached(due);
 }
 
 static void AcquisitionPass(ModuleRecord* module, unsigned socket, DWORD port) {
-    if (module->enable == 0 || Shared().bExperimentIsPaused == 1)
+    const volatile SharedVariables& shared = Shared();
+    const HostCalls& host = Host();
+    if (module->enable == 0 || shared.bExperimentIsPaused == 1)
         return;
     DWORD channels =
         module->outputCount < CHANNEL_POSITIONS ? module->outputCount : CHANNEL_POSITIONS;
@@ -207,12 +237,12 @@ static void AcquisitionPass(ModuleRecord* module, unsigned socket, DWORD port) {
         channel->passMark = 0;
         if (!state->pending) {
             DataBlock* block =
-                static_cast<DataBlock*>(Host().GetCurrentOutputBlock(module->outputChannels[i]));
+                static_cast<DataBlock*>(host.GetCurrentOutputBlock(module->outputChannels[i]));
             if (block)
-                FillBlock(module, socket, port, i, block, state);
+                FillBlock(shared, module, socket, port, i, block, state);
         }
-        if (state->pending && Shared().bExperimentIsPaused == 0 && BlockIsDue(state)) {
-            Host().NewReleaseOutputBlock(module->outputChannels[i], PROCESS_SOURCE, 151);
+        if (state->pending && shared.bExperimentIsPaused == 0 && BlockIsDue(shared, state)) {
+            host.NewReleaseOutputBlock(module->outputChannels[i], PROCESS_SOURCE, 151);
             state->pending = 0;
             AdvanceAnimation(state);
         }

@@ -15,15 +15,23 @@ static const double kInf = std::numeric_limits<double>::infinity();
 
 TEST(DueOffset, TruncatesAndWrapsAndRefusesBadRates) {
     static const struct {
-        DWORD samples;
+        unsigned long long samples;
         double ms;
         DWORD due;
     } cases[] = {
-        {100, 1.0, 100},                                          /* the first block's end */
-        {3, 0.333, 0},                                            /* 0.999 truncates toward zero */
-        {1000, 0.01, 10},        {0xFFFFFFFFu, 2.0, 0xFFFFFFFEu}, /* wraps at 2^32 */
-        {100, kNaN, 0},                                           /* not a number: due at once */
-        {100, -1.0, 0},          {100, kInf, 0},
+        {100, 1.0, 100}, /* the first block's end */
+        {3, 0.333, 0},   /* 0.999 truncates toward zero */
+        {1000, 0.01, 10},
+        {0xFFFFFFFFu, 2.0, 0xFFFFFFFEu},            /* wraps at 2^32 */
+        {12345678901234567ull, 0.001, 0x73CE2FF2u}, /* 12345678901234.568 */
+        /* The product rounded to a double, not the exact 1250999896491000000. */
+        {0x123456789ABull, 1e6, 0x1C658100u},
+        {(1ull << 63) - 1024, 1.0, 0xFFFFFC00u}, /* just below 2^63 */
+        {1ull << 63, 1.0, 0},                    /* 2^63 and above: whole numbers */
+        {~0ull, 1.0, 0},                         /* rounds to 2^64 */
+        {100, kNaN, 0},                          /* not a number: due at once */
+        {100, -1.0, 0},
+        {100, kInf, 0},
         {0xFFFFFFFFu, 1e300, 0}, /* far beyond 2^64: still defined */
     };
     for (const auto& c : cases) {
