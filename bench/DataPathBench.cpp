@@ -12,7 +12,6 @@
 
 #include "sim/card/SimCard.h"
 
-#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -282,7 +281,8 @@ static void SayYardstick(void) {
         "integers %.2f ns (byte %u)\n",
         best[0] * per, best[1] * per, static_cast<unsigned>(bytes[MAX_BENCH_BLOCK - 1]));
     /* A block's due tick as the pass works it out: the samples so far times
-       the milliseconds per sample, truncated, in 32-bit wrap-around. */
+       the milliseconds per sample, rounded to a double, truncated by the
+       conversion to an integer, in 32-bit wrap-around. */
     volatile double ms = 0.01;
     DWORD sum = 0;
     double bestDue = 1e30;
@@ -290,10 +290,8 @@ static void SayYardstick(void) {
     for (unsigned trial = 0; trial < TRIALS; ++trial) {
         double t0 = Seconds();
         for (unsigned i = 0; i < dueRounds; ++i) {
-            double elapsed = std::trunc(static_cast<double>(i * 1000ull) * ms);
-            if (std::isfinite(elapsed))
-                sum += static_cast<DWORD>(
-                    static_cast<unsigned long long>(std::fmod(elapsed, 4294967296.0)));
+            volatile double elapsed = static_cast<double>(static_cast<LONG>(i * 1000u)) * ms;
+            sum += static_cast<DWORD>(static_cast<long long>(elapsed));
         }
         double t = Seconds() - t0;
         if (t < bestDue)
