@@ -9,7 +9,8 @@
  * GetTickCount; or, with --live-view-seconds, only the pacing of a loopback
  * run with the live view closed and open. Each figure is printed with its target and written to
  * RESULT_FILE, under a machine line that says whether the 32-bit code ran
- * under an emulator (ORVIK_BENCH_EMULATION, set by scripts/bench).
+ * under an emulator (ORVIK_BENCH_EMULATION, set by scripts/bench) and
+ * whether it was kept to one processor (ORVIK_BENCH_PINNED).
  */
 #include "Bench.h"
 
@@ -199,6 +200,9 @@ static void SayMachine(void) {
     }
     Say("Machine: %s, %lu logical processors; under Wine, 32-bit\n", cpu,
         static_cast<unsigned long>(info.dwNumberOfProcessors));
+    if (getenv("ORVIK_BENCH_PINNED"))
+        Say("Pinned: the bench and Wine's server run on processor %s only (taskset).\n",
+            getenv("ORVIK_BENCH_PINNED"));
     if (Emulated() == 1)
         Say("EMULATED: this machine's kernel runs no 32-bit programs itself; Wine and the bench\n"
             "run under the user-mode emulator %s. Every time below is an emulated\n"
