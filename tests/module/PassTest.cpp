@@ -24,6 +24,9 @@ TEST(DueOffset, TruncatesAndWrapsAndRefusesBadRates) {
         {1000, 0.01, 10},
         {0xFFFFFFFFu, 2.0, 0xFFFFFFFEu},            /* wraps at 2^32 */
         {12345678901234567ull, 0.001, 0x73CE2FF2u}, /* 12345678901234.568 */
+        /* The count rounded to a double (2^53) before the product, as a plain
+           conversion gives it: 2^53 - 1, where the exact count would give 2^53. */
+        {(1ull << 53) + 1, 1.0 - 0x1p-53, 0xFFFFFFFFu},
         /* The product rounded to a double, not the exact 1250999896491000000. */
         {0x123456789ABull, 1e6, 0x1C658100u},
         {(1ull << 63) - 1024, 1.0, 0xFFFFFC00u}, /* just below 2^63 */
